@@ -1,0 +1,4 @@
+#include "common.h"
+
+// A static object: constructed empty before main runs, destroyed at process exit.
+LaunchList g_launch_list;

@@ -1,0 +1,19 @@
+#ifndef TARNWICK_COMMON_H_
+#define TARNWICK_COMMON_H_
+
+#include <string>
+#include <vector>
+
+/// One configured launch: what the shell is asked to open, and the argument text passed with it.
+struct LaunchEntry {
+  std::string application;
+  std::string parameters;  // empty when the line has none
+};
+
+/// The entries of the configuration file, in file order.
+using LaunchList = std::vector<LaunchEntry>;
+
+/// The one process-wide list: filled by ReadConfig, walked by LaunchApplications, released at exit.
+extern LaunchList g_launch_list;
+
+#endif  // TARNWICK_COMMON_H_

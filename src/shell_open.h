@@ -1,0 +1,13 @@
+#ifndef TARNWICK_SHELL_OPEN_H_
+#define TARNWICK_SHELL_OPEN_H_
+
+/// Asks the platform's shell to "open" `application` with the argument text `parameters`, without
+/// waiting for what it starts. Returns the shell's code: above 32 when the request was carried
+/// out, 32 or less (an error code, printed unchanged) when it was not.
+int ShellOpen(const char* application, const char* parameters);
+
+/// Prepares the process once, before any output: on POSIX a reader of the narration that goes
+/// away must not end the run.
+void PrepareProcess();
+
+#endif  // TARNWICK_SHELL_OPEN_H_

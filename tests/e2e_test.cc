@@ -1,0 +1,134 @@
+// Runs the built program in the working directory, where its configuration lives under the fixed
+// name, and compares what it prints byte for byte, its exit status, and what it launched.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config.h"
+#include "test_util.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+constexpr int kFailed = -1;
+#else
+constexpr int kFailed = 255;  // -1 from main, as the system reports it
+#endif
+
+constexpr char kNoConfig[] =
+    "ERROR: No config file was found. Create your own C:\\Tarnwick.cfg file and add your apps, "
+    "*one* on each line\n";
+constexpr char kReadStart[] = "\nReading config..\n";
+constexpr char kReadEnd[] = "Finish reading config..\n\n";
+constexpr char kLaunchStart[] = "Starting to launch applications\n";
+constexpr char kLaunchEnd[] = "Finished to launch applications\n";
+constexpr char kLaunchFailed[] = "ERROR: One or more applications failed to launch\n";
+
+constexpr char kAbsent[] = "<absent>";
+constexpr char kFolder[] = "<folder>";
+
+int RunTarnwick(const std::string& arguments, std::string* output) {
+  const std::string command = std::string("\"") + TARNWICK_PATH + "\" " + arguments + " > out.txt";
+  int status = std::system(command.c_str());
+#ifndef _WIN32
+  status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - status;
+#endif
+  *output = ReadFile("out.txt");
+  return status;
+}
+
+}  // namespace
+
+TEST(EndToEndTest, NarratesLaunchesAndExits) {
+  struct Row {
+    const char* name;
+    std::string config;  // @REC@: the recorder; @DIR@: a scratch folder for its files
+    std::string arguments;
+    std::string output;
+    int status;
+    std::vector<std::pair<std::string, std::string>> recorded;  // file in @DIR@, its content
+  };
+  const std::string good = "@REC@ @DIR@/g1 a\r\n";
+  const std::string good_narration = std::string(kReadStart) + "\tApplication: @REC@ @DIR@/g1 a\n" +
+                                     kReadEnd + kLaunchStart + "\tLaunch: @REC@\n" +
+                                     "\t Param: @DIR@/g1 a\n\t   Res: OK\n" + kLaunchEnd;
+  const Row rows[] = {
+      {"absent, quiet", kAbsent, "", "", kFailed, {}},
+      {"absent, verbose", kAbsent, "-v", kNoConfig, kFailed, {}},
+      {"folder", kFolder, "-v", kNoConfig, kFailed, {}},
+      {"empty, -V",
+       "",
+       "-V",
+       std::string(kReadStart) + kReadEnd + kLaunchStart + kLaunchEnd,
+       0,
+       {}},
+      {"empty, quiet", "", "", "", 0, {}},
+      {"line ends only",
+       "\r\n\n\r\n",
+       "-v",
+       std::string(kReadStart) + kReadEnd + kLaunchStart + kLaunchEnd,
+       0,
+       {}},
+      {"good, verbose", good, "-v", good_narration, 0, {{"g1", "a\n"}}},
+      {"good, quiet", good, "", "", 0, {{"g1", "a\n"}}},
+      {"-vv is quiet", good, "-vv", "", 0, {{"g1", "a\n"}}},
+      {"-v with a blank is quiet", good, "\"-v \"", "", 0, {{"g1", "a\n"}}},
+      {"-v second is quiet", good, "x -v", "", 0, {{"g1", "a\n"}}},
+      {"/v is quiet", good, "/v --v", "", 0, {{"g1", "a\n"}}},
+      {"failure in the middle",
+       "\"@REC@\" @DIR@/q1 a \"b c\"\r\n"
+       "\r\n"
+       "\"unterminated\r\n"
+       "@DIR@/missing-program x\r\n"
+       "@REC@ @DIR@/p1  two\tspaces\r\n",
+       "-v",
+       std::string(kReadStart) + "\tApplication: \"@REC@\" @DIR@/q1 a \"b c\"\n" +
+           "ERROR: \"unterminated does not contain a \", ignored from launch\n" +
+           "\tApplication: @DIR@/missing-program x\n" +
+           "\tApplication: @REC@ @DIR@/p1  two\tspaces\n" + kReadEnd + kLaunchStart +
+           "\tLaunch: \"@REC@\"\n\t Param: @DIR@/q1 a \"b c\"\n\t   Res: OK\n" +
+           "\tLaunch: @DIR@/missing-program\n\t Param: x\n\t   Res: Failed with code 2\n" +
+           "\tLaunch: @REC@\n\t Param: @DIR@/p1  two\tspaces\n\t   Res: OK\n" + kLaunchEnd +
+           kLaunchFailed,
+       kFailed,
+       {{"q1", "a\nb c\n"}, {"p1", "two\nspaces\n"}}},
+      {"0x1A ends the input",
+       "@REC@ @DIR@/c1 a\x1a"
+       "b\n@REC@ @DIR@/c2\n",
+       "-v",
+       std::string(kReadStart) + "\tApplication: @REC@ @DIR@/c1 a\n" + kReadEnd + kLaunchStart +
+           "\tLaunch: @REC@\n\t Param: @DIR@/c1 a\n\t   Res: OK\n" + kLaunchEnd,
+       0,
+       {{"c1", "a\n"}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path dir = MakeScratchDir();
+    const auto fill = [&dir](const std::string& text) {
+      return ReplaceAll(ReplaceAll(text, "@REC@", ARGREC_PATH), "@DIR@", dir.string());
+    };
+    fs::remove_all(kConfigFilePath);
+    if (row.config == kFolder) {
+      fs::create_directory(kConfigFilePath);
+    } else if (row.config != kAbsent) {
+      WriteFile(kConfigFilePath, fill(row.config));
+    }
+    std::string output;
+    EXPECT_EQ(RunTarnwick(row.arguments, &output), row.status);
+    EXPECT_EQ(output, fill(row.output));
+    for (const auto& [file, content] : row.recorded) {
+      std::string received;
+      ASSERT_TRUE(WaitForFile(dir / file, &received)) << file;
+      EXPECT_EQ(received, content) << file;
+    }
+    fs::remove_all(dir);
+  }
+  fs::remove_all(kConfigFilePath);
+}

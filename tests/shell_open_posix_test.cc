@@ -1,0 +1,78 @@
+// What "open" answers on POSIX, where the project stands in for the Windows shell.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "shell_open.h"
+#include "test_util.h"
+
+namespace {
+
+// Runs a case with PATH set to `path` alone, restoring it afterwards.
+int OpenWithPath(const std::string& path, const std::string& application,
+                 const std::string& parameters) {
+  const char* old = std::getenv("PATH");
+  const std::string saved = old == nullptr ? "" : old;
+  setenv("PATH", path.c_str(), 1);
+  const int code = ShellOpen(application.c_str(), parameters.c_str());
+  setenv("PATH", saved.c_str(), 1);
+  return code;
+}
+
+}  // namespace
+
+// Codes match the Windows shell's for the same outcome; what is no program goes to xdg-open, and
+// without one the answer is "no association".
+TEST(ShellOpenPosixTest, AnswersWithTheShellsCodes) {
+  const fs::path dir = MakeScratchDir();
+  const fs::path bin = dir / "bin";  // holds the recorder under a bare name and a fake xdg-open
+  const fs::path empty = dir / "empty";
+  fs::create_directories(bin);
+  fs::create_directories(empty);
+  fs::copy_file(ARGREC_PATH, bin / "argrec");
+  WriteFile(bin / "xdg-open",
+            "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.part\" && /bin/mv \"$0.part\" \"$0.out\"\n");
+  fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+  WriteFile(dir / "notes.txt", "text");
+  WriteFile(dir / "corrupt", "MZ not really a program");
+  fs::permissions(dir / "corrupt", fs::perms::owner_all);
+
+  const std::string d = dir.string();
+  struct Row {
+    std::string path, application, parameters;
+    int code;
+    const char* opened;  // what xdg-open must receive (@D@ for the scratch folder), or null
+  };
+  const Row rows[] = {
+      {empty, "", "", 11, nullptr},
+      {empty, "\"\"", "", 11, nullptr},
+      {empty, d + "/missing", "", 2, nullptr},
+      {empty, d + "/missing/x", "", 2, nullptr},
+      {empty, d + "/notes.txt/x", "", 2, nullptr},
+      {empty, d + "/" + std::string(5000, 'a'), "", 2, nullptr},
+      {empty, "no-such-program", "", 2, nullptr},
+      {empty, d + "/corrupt", "", 11, nullptr},
+      {empty, d + "/notes.txt", "", 31, nullptr},
+      {empty, d, "", 31, nullptr},
+      {empty, "https://example.org/", "", 31, nullptr},
+      {bin, "argrec", d + "/bare", 33, nullptr},
+      {bin, "\"argrec\"", d + "/bare-quoted", 33, nullptr},
+      {bin, "argrec", d + "/huge " + std::string(200000, 'x'), 8, nullptr},
+      {bin, d + "/notes.txt", "", 33, "@D@/notes.txt\n"},
+      {bin, "\"" + d + "\"", "ignored", 33, "@D@\n"},
+      {bin, "mailto:someone@example.org", "", 33, "mailto:someone@example.org\n"},
+      {bin, "C:x", "", 2, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.application.substr(0, 80));
+    fs::remove(bin / "xdg-open.out");
+    EXPECT_EQ(OpenWithPath(row.path, row.application, row.parameters), row.code);
+    std::string opened;
+    if (row.opened != nullptr) {
+      ASSERT_TRUE(WaitForFile(bin / "xdg-open.out", &opened));
+      EXPECT_EQ(opened, ReplaceAll(row.opened, "@D@", d));
+    }
+  }
+  fs::remove_all(dir);
+}

@@ -1,0 +1,53 @@
+#ifndef TARNWICK_TEST_UTIL_H_
+#define TARNWICK_TEST_UTIL_H_
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+/// A new empty folder under the system's temporary folder.
+inline fs::path MakeScratchDir() {
+  std::random_device random;
+  const fs::path dir = fs::temp_directory_path() / ("tarnwick-test-" + std::to_string(random()));
+  fs::create_directories(dir);
+  return dir;
+}
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+/// Waits for a launched program to write `path`; false when it has not appeared in time. Launches
+/// return before the program runs, so the tests poll instead of sleeping a fixed time.
+inline bool WaitForFile(const fs::path& path, std::string* content) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!fs::exists(path)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  *content = ReadFile(path);
+  return true;
+}
+
+/// Replaces every `from` in `text` with `to`.
+inline std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+#endif  // TARNWICK_TEST_UTIL_H_
