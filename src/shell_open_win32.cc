@@ -1,7 +1,9 @@
-#include <shellapi.h>
+#include "shell_open.h"
+
+// windows.h first: shellapi.h builds on its types.
 #include <windows.h>
 
-#include "shell_open.h"
+#include <shellapi.h>
 
 int ShellOpen(const char* application, const char* parameters) {
   const HINSTANCE result =
