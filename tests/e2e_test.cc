@@ -34,14 +34,29 @@ constexpr char kLaunchFailed[] = "ERROR: One or more applications failed to laun
 constexpr char kAbsent[] = "<absent>";
 constexpr char kFolder[] = "<folder>";
 
-int RunTarnwick(const std::string& arguments, std::string* output) {
-  const std::string command = std::string("\"") + TARNWICK_PATH + "\" " + arguments + " > out.txt";
+// Runs the program with `arguments` from the folder `from`, relative to the working directory.
+int RunTarnwick(const std::string& arguments, const std::string& from, std::string* output) {
+  const fs::path out = fs::absolute("out.txt");
+  const std::string command =
+      "cd " + from + " && \"" + TARNWICK_PATH + "\" " + arguments + " > \"" + out.string() + "\"";
+#ifdef _WIN32
+  // cmd /c drops the first and the last quote of its command: give it a pair to drop.
+  const int status = std::system(("\"" + command + "\"").c_str());
+#else
   int status = std::system(command.c_str());
-#ifndef _WIN32
   status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - status;
 #endif
-  *output = ReadFile("out.txt");
+  *output = ReadFile(out);
   return status;
+}
+
+// What the program prints: on Windows its standard output writes every line feed as CR LF.
+std::string Printed(const std::string& text) {
+#ifdef _WIN32
+  return ReplaceAll(text, "\n", "\r\n");
+#else
+  return text;
+#endif
 }
 
 }  // namespace
@@ -54,6 +69,7 @@ TEST(EndToEndTest, NarratesLaunchesAndExits) {
     std::string output;
     int status;
     std::vector<std::pair<std::string, std::string>> recorded;  // file in @DIR@, its content
+    std::string from = ".";  // the working folder, below the test's own
   };
   const std::string good = "@REC@ @DIR@/g1 a\r\n";
   const std::string good_narration = std::string(kReadStart) + "\tApplication: @REC@ @DIR@/g1 a\n" +
@@ -82,6 +98,12 @@ TEST(EndToEndTest, NarratesLaunchesAndExits) {
       {"-v with a blank is quiet", good, "\"-v \"", "", 0, {{"g1", "a\n"}}},
       {"-v second is quiet", good, "x -v", "", 0, {{"g1", "a\n"}}},
       {"/v is quiet", good, "/v --v", "", 0, {{"g1", "a\n"}}},
+#ifdef _WIN32
+      // The path is absolute: any working folder finds the same file.
+      {"from another folder", good, "-v", good_narration, 0, {{"g1", "a\n"}}, "sub"},
+#else
+      {"from another folder", good, "-v", kNoConfig, kFailed, {}, "sub"},
+#endif
       {"failure in the middle",
        "\"@REC@\" @DIR@/q1 a \"b c\"\r\n"
        "\r\n"
@@ -115,14 +137,15 @@ TEST(EndToEndTest, NarratesLaunchesAndExits) {
       return ReplaceAll(ReplaceAll(text, "@REC@", ARGREC_PATH), "@DIR@", dir.string());
     };
     fs::remove_all(kConfigFilePath);
+    fs::create_directories(row.from);
     if (row.config == kFolder) {
       fs::create_directory(kConfigFilePath);
     } else if (row.config != kAbsent) {
       WriteFile(kConfigFilePath, fill(row.config));
     }
     std::string output;
-    EXPECT_EQ(RunTarnwick(row.arguments, &output), row.status);
-    EXPECT_EQ(output, fill(row.output));
+    EXPECT_EQ(RunTarnwick(row.arguments, row.from, &output), row.status);
+    EXPECT_EQ(output, Printed(fill(row.output)));
     for (const auto& [file, content] : row.recorded) {
       std::string received;
       ASSERT_TRUE(WaitForFile(dir / file, &received)) << file;

@@ -48,6 +48,43 @@ TEST(ShellOpenTest, ProgramReceivesParametersSplitLikeWindows) {
   fs::remove_all(dir);
 }
 
+// The codes every platform gives alike, measured against the Windows shell.
+TEST(ShellOpenTest, AnswersLikeTheWindowsShell) {
+  const fs::path dir = MakeScratchDir();
+  const fs::path spaced = dir / "a b" / fs::path(ARGREC_PATH).filename();
+  fs::create_directories(spaced.parent_path());
+  fs::copy_file(ARGREC_PATH, spaced);
+  WriteFile(dir / "corrupt.exe", "MZ not really a program");
+  fs::permissions(dir / "corrupt.exe", fs::perms::owner_all);
+  WriteFile(dir / "notes.tarnwick-unknown", "text");
+  struct Row {
+    std::string application;
+    int code;
+  };
+  const Row rows[] = {
+      {"", 11},
+      {"\"\"", 2},
+      {(dir / "missing.exe").string(), 2},
+      {(dir / "missing" / "x.exe").string(), 2},
+      {(dir / "corrupt.exe").string(), 11},
+#ifdef _WIN32
+      {(dir / "notes.tarnwick-unknown").string(), 31},
+#endif
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.application);
+    EXPECT_EQ(ShellOpen(row.application.c_str(), ""), row.code);
+  }
+  // A quoted path with spaces reaches the program.
+  const std::string quoted = "\"" + spaced.string() + "\"";
+  const std::string out = (dir / "spaced").string();
+  ASSERT_GT(ShellOpen(quoted.c_str(), (out + " x").c_str()), 32);
+  std::string received;
+  ASSERT_TRUE(WaitForFile(out, &received));
+  EXPECT_EQ(received, "x\n");
+  fs::remove_all(dir);
+}
+
 // Every entry is attempted in order; one failure makes the result false but stops nothing.
 TEST(LaunchApplicationsTest, AttemptsEveryEntryAndReportsAnyFailure) {
   const fs::path dir = MakeScratchDir();

@@ -12,12 +12,15 @@
 
 namespace fs = std::filesystem;
 
-/// A new empty folder under the system's temporary folder.
+/// A new empty folder under the system's temporary folder, never one another test process uses.
 inline fs::path MakeScratchDir() {
   std::random_device random;
-  const fs::path dir = fs::temp_directory_path() / ("tarnwick-test-" + std::to_string(random()));
-  fs::create_directories(dir);
-  return dir;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::mt19937_64 numbers(random() ^ static_cast<unsigned long long>(now));
+  for (;;) {
+    const fs::path dir = fs::temp_directory_path() / ("tarnwick-test-" + std::to_string(numbers()));
+    if (fs::create_directory(dir)) return dir;
+  }
 }
 
 inline std::string ReadFile(const fs::path& path) {

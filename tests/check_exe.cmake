@@ -1,0 +1,25 @@
+# Checks the built Windows exe: imports only the system DLLs, carries its version resource and,
+# in a release build, is stripped and small.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+list(SORT imports)
+set(expected "DLL Name: KERNEL32.dll;DLL Name: SHELL32.dll;DLL Name: msvcrt.dll")
+if(NOT imports STREQUAL expected)
+  message(FATAL_ERROR "imports: ${imports}\nexpected only: ${expected}")
+endif()
+
+file(STRINGS ${EXE} product REGEX "^Tarnwick$" ENCODING UTF-16LE)
+if(NOT product)
+  message(FATAL_ERROR "no version resource naming the product")
+endif()
+
+if(CONFIG MATCHES "Release|MinSizeRel")
+  file(SIZE ${EXE} size)
+  if(size GREATER 262144)
+    message(FATAL_ERROR "release exe is ${size} bytes; the goal is at most 256 KiB")
+  endif()
+  if(dump MATCHES "\\.debug_")
+    message(FATAL_ERROR "release exe is not stripped")
+  endif()
+endif()
+message(STATUS "imports: ${imports}")
