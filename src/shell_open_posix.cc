@@ -106,6 +106,7 @@ bool IsUrl(const std::string& name) {
 // nothing holds the launcher's output open), default signal handling. Never waits for it.
 int Spawn(const std::vector<std::string>& args, bool search_path) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
