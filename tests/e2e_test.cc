@@ -2,7 +2,7 @@
 // name, and compares what it prints byte for byte, its exit status, and what it launched.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +13,8 @@
 #ifndef _WIN32
 #include <sys/wait.h>
 #endif
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -34,20 +36,29 @@ constexpr char kLaunchFailed[] = "ERROR: One or more applications failed to laun
 constexpr char kAbsent[] = "<absent>";
 constexpr char kFolder[] = "<folder>";
 
-// Runs the program with `arguments` from the folder `from`, relative to the working directory.
-int RunTarnwick(const std::string& arguments, const std::string& from, std::string* output) {
-  const fs::path out = fs::absolute("out.txt");
-  const std::string command =
-      "cd " + from + " && \"" + TARNWICK_PATH + "\" " + arguments + " > \"" + out.string() + "\"";
+// Runs the program with `arguments` from the folder `from`, relative to the working directory,
+// and reads what it prints; a reader that `hangs_up` goes away after the first line.
+int RunTarnwick(const std::string& arguments, const std::string& from, bool hangs_up,
+                std::string* output) {
+  const std::string command = "cd " + from + " && \"" + TARNWICK_PATH + "\" " + arguments;
 #ifdef _WIN32
   // cmd /c drops the first and the last quote of its command: give it a pair to drop.
-  const int status = std::system(("\"" + command + "\"").c_str());
+  std::FILE* pipe = _popen(("\"" + command + "\"").c_str(), "rb");
 #else
-  int status = std::system(command.c_str());
-  status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - status;
+  std::FILE* pipe = popen(command.c_str(), "r");
 #endif
-  *output = ReadFile(out);
-  return status;
+  if (pipe == nullptr) return -1000;
+  output->clear();
+  for (int c; (c = std::fgetc(pipe)) != EOF;) {
+    *output += static_cast<char>(c);
+    if (hangs_up && c == '\n') break;
+  }
+#ifdef _WIN32
+  return _pclose(pipe);
+#else
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - status;
+#endif
 }
 
 // What the program prints: on Windows its standard output writes every line feed as CR LF.
@@ -70,11 +81,20 @@ TEST(EndToEndTest, NarratesLaunchesAndExits) {
     int status;
     std::vector<std::pair<std::string, std::string>> recorded;  // file in @DIR@, its content
     std::string from = ".";  // the working folder, below the test's own
+    bool hangs_up = false;   // the reader goes away after the first line
   };
   const std::string good = "@REC@ @DIR@/g1 a\r\n";
   const std::string good_narration = std::string(kReadStart) + "\tApplication: @REC@ @DIR@/g1 a\n" +
                                      kReadEnd + kLaunchStart + "\tLaunch: @REC@\n" +
                                      "\t Param: @DIR@/g1 a\n\t   Res: OK\n" + kLaunchEnd;
+  // Enough entries that the narration overflows any pipe buffer.
+  std::string many;
+  std::vector<std::pair<std::string, std::string>> many_recorded;
+  for (int i = 0; i < 300; ++i) {
+    many += "@REC@ @DIR@/m" + std::to_string(i) + " " + std::to_string(i) + "\r\n";
+    many_recorded.emplace_back("m" + std::to_string(i), std::to_string(i) + "\n");
+  }
+  const std::string long_line(10 * 1024 * 1024, 'x');
   const Row rows[] = {
       {"absent, quiet", kAbsent, "", "", kFailed, {}},
       {"absent, verbose", kAbsent, "-v", kNoConfig, kFailed, {}},
@@ -129,6 +149,50 @@ TEST(EndToEndTest, NarratesLaunchesAndExits) {
            "\tLaunch: @REC@\n\t Param: @DIR@/c1 a\n\t   Res: OK\n" + kLaunchEnd,
        0,
        {{"c1", "a\n"}}},
+      // Hostile files and conditions.
+      {"a single 10 MB line",
+       "\"" + long_line + "\n" + good,
+       "-v",
+       std::string(kReadStart) + "ERROR: \"" + long_line +
+           " does not contain a \", ignored from launch\n" +
+           good_narration.substr(sizeof kReadStart - 1),
+       0,
+       {{"g1", "a\n"}}},
+      {"NUL, 0xFF and lone CR bytes",
+       "@REC@ @DIR@/n1 a\0b\r\n@REC@ @DIR@/f1 \xff\r\x01 c\r\n"s,
+       "-v",
+       std::string(kReadStart) + "\tApplication: @REC@ @DIR@/n1 a\n" +
+           "\tApplication: @REC@ @DIR@/f1 \xff\r\x01 c\n" + kReadEnd + kLaunchStart +
+           "\tLaunch: @REC@\n\t Param: @DIR@/n1 a\n\t   Res: OK\n" +
+           "\tLaunch: @REC@\n\t Param: @DIR@/f1 \xff\r\x01 c\n\t   Res: OK\n" + kLaunchEnd,
+       0,
+       {{"n1", "a\n"}, {"f1", "\xff\r\x01\nc\n"}}},
+      {"0x1A first",
+       "\x1a" + good,
+       "-v",
+       std::string(kReadStart) + kReadEnd + kLaunchStart + kLaunchEnd,
+       0,
+       {}},
+      {"format specifiers print literally",
+       "%s%n%x %d%%\r\n@REC@ @DIR@/s1 %s%n\r\n",
+       "-v",
+       std::string(kReadStart) + "\tApplication: %s%n%x %d%%\n" +
+           "\tApplication: @REC@ @DIR@/s1 %s%n\n" + kReadEnd + kLaunchStart +
+           "\tLaunch: %s%n%x\n\t Param: %d%%\n\t   Res: Failed with code 2\n" +
+           "\tLaunch: @REC@\n\t Param: @DIR@/s1 %s%n\n\t   Res: OK\n" + kLaunchEnd + kLaunchFailed,
+       kFailed,
+       {{"s1", "%s%n\n"}}},
+      {"shell metacharacters stay text",
+       "@REC@ @DIR@/x1 $(touch @DIR@/p) `touch @DIR@/q`;|&><\n",
+       "",
+       "",
+       0,
+       {{"x1", "$(touch\n@DIR@/p)\n`touch\n@DIR@/q`;|&><\n"}}},
+      {"300 entries, the reader hangs up after one line", many, "-v", "\n", 0, many_recorded, ".",
+       true},
+#ifndef _WIN32
+      {"standard output closed", good, "-v >&-", "", 0, {{"g1", "a\n"}}},
+#endif
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -144,13 +208,14 @@ TEST(EndToEndTest, NarratesLaunchesAndExits) {
       WriteFile(kConfigFilePath, fill(row.config));
     }
     std::string output;
-    EXPECT_EQ(RunTarnwick(row.arguments, row.from, &output), row.status);
+    EXPECT_EQ(RunTarnwick(row.arguments, row.from, row.hangs_up, &output), row.status);
     EXPECT_EQ(output, Printed(fill(row.output)));
     for (const auto& [file, content] : row.recorded) {
       std::string received;
       ASSERT_TRUE(WaitForFile(dir / file, &received)) << file;
-      EXPECT_EQ(received, content) << file;
+      EXPECT_EQ(received, fill(content)) << file;
     }
+    EXPECT_FALSE(fs::exists(dir / "p") || fs::exists(dir / "q"));
     fs::remove_all(dir);
   }
   fs::remove_all(kConfigFilePath);
