@@ -1,6 +1,7 @@
 #include "config.h"
 
 #include <cstdio>
+#include <cstring>
 
 std::string SliceRange(const std::string& text, std::ptrdiff_t from, std::ptrdiff_t to) {
   if (from < 0 || from >= to || static_cast<std::size_t>(to) > text.size()) return std::string();
@@ -31,53 +32,38 @@ bool SplitLine(const std::string& line, LaunchEntry* entry) {
   return true;
 }
 
-namespace {
-
-void CompleteLine(TextModeReader* reader, std::vector<std::string>* lines) {
-  if (reader->pending_cr) reader->line += '\r';
-  reader->pending_cr = false;
-  if (!reader->line.empty()) lines->push_back(std::move(reader->line));
-  reader->line.clear();
-}
-
-}  // namespace
-
-void TakeLines(TextModeReader* reader, std::string_view bytes, std::vector<std::string>* lines) {
-  std::size_t pos = 0;
-  while (!reader->ended && pos < bytes.size()) {
-    const char c = bytes[pos];
-    if (c == '\n') {
-      // CR LF reads as one LF: the pending CR is not part of the line.
-      reader->pending_cr = false;
-      CompleteLine(reader, lines);
-      ++pos;
-      continue;
-    }
-    if (reader->pending_cr) {
-      // A CR followed by anything but LF (another CR included) is an ordinary character.
-      reader->line += '\r';
-      reader->pending_cr = false;
-    }
-    if (c == '\r') {
-      reader->pending_cr = true;
-      ++pos;
-      continue;
-    }
-    if (c == '\x1a') {
+bool NextLine(TextModeReader* reader, std::string_view* bytes, std::string* line) {
+  while (!reader->ended && !bytes->empty()) {
+    const char* start = bytes->data();
+    const auto* line_feed = static_cast<const char*>(std::memchr(start, '\n', bytes->size()));
+    const std::size_t size = line_feed == nullptr ? bytes->size() : line_feed - start;
+    const auto* end_of_file = static_cast<const char*>(std::memchr(start, '\x1a', size));
+    if (end_of_file != nullptr) {
+      reader->line.append(start, end_of_file - start);
       reader->ended = true;
       break;
     }
-    // Copy the run of ordinary bytes at once: lines may be long.
-    const std::size_t end = bytes.find_first_of(std::string_view("\n\r\x1a", 3), pos);
-    const std::size_t stop = end == std::string_view::npos ? bytes.size() : end;
-    reader->line.append(bytes.data() + pos, stop - pos);
-    pos = stop;
+    reader->line.append(start, size);
+    if (line_feed == nullptr) break;
+    bytes->remove_prefix(size + 1);
+    // CR LF reads as LF; any other CR is an ordinary character.
+    if (!reader->line.empty() && reader->line.back() == '\r') reader->line.pop_back();
+    if (reader->line.empty()) continue;
+    // Swapping hands the caller the line and keeps a buffer here: no allocation per line.
+    line->swap(reader->line);
+    reader->line.clear();
+    return true;
   }
+  *bytes = std::string_view();
+  return false;
 }
 
-void EndLines(TextModeReader* reader, std::vector<std::string>* lines) {
-  CompleteLine(reader, lines);
+bool EndLines(TextModeReader* reader, std::string* line) {
   reader->ended = true;
+  if (reader->line.empty()) return false;
+  line->swap(reader->line);
+  reader->line.clear();
+  return true;
 }
 
 namespace {
@@ -109,11 +95,10 @@ bool ReadConfig(bool verbose) {
   if (verbose) std::printf("\nReading config..\n");
 
   TextModeReader reader;
-  std::vector<std::string> lines;
+  std::string line;
   for (;;) {
-    TakeLines(&reader, std::string_view(block, got), &lines);
-    for (const std::string& line : lines) AcceptLine(line, verbose);
-    lines.clear();
+    std::string_view bytes(block, got);
+    while (NextLine(&reader, &bytes, &line)) AcceptLine(line, verbose);
     if (reader.ended || got < sizeof block) break;
     got = std::fread(block, 1, sizeof block, file);
   }
@@ -123,8 +108,7 @@ bool ReadConfig(bool verbose) {
   std::fclose(file);
   if (read_failed) return false;
 
-  EndLines(&reader, &lines);
-  for (const std::string& line : lines) AcceptLine(line, verbose);
+  if (EndLines(&reader, &line)) AcceptLine(line, verbose);
   if (verbose) std::printf("Finish reading config..\n\n");
   return true;
 }

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common.h"
 
@@ -21,17 +20,17 @@ bool SplitLine(const std::string& line, LaunchEntry* entry);
 
 /// State of text-mode decoding between blocks of the same file.
 struct TextModeReader {
-  std::string line;         // the line read so far
-  bool pending_cr = false;  // a carriage return whose meaning depends on the next byte
-  bool ended = false;       // a 0x1A was seen: nothing after it counts
+  std::string line;    // the part of a line read so far
+  bool ended = false;  // a 0x1A was seen: nothing after it counts
 };
 
-/// Decodes one block of file bytes with the text-mode rules (CR LF reads as LF, the first 0x1A
-/// ends the input) and appends each completed non-empty line to `lines`.
-void TakeLines(TextModeReader* reader, std::string_view bytes, std::vector<std::string>* lines);
+/// Takes the next complete non-empty line out of `bytes` into `line`, by the text-mode rules (CR
+/// LF reads as LF, the first 0x1A ends the input). False when `bytes` holds no further complete
+/// line: its rest is then kept in `reader` for the next block.
+bool NextLine(TextModeReader* reader, std::string_view* bytes, std::string* line);
 
-/// Ends the input: appends the last line when it did not end with a line feed.
-void EndLines(TextModeReader* reader, std::vector<std::string>* lines);
+/// Ends the input: false, or true with the last line when it did not end with a line feed.
+bool EndLines(TextModeReader* reader, std::string* line);
 
 /// Reads the configuration file into g_launch_list, narrating when `verbose`. False, and nothing
 /// printed, when the file cannot be opened or read to its end; true otherwise, whatever the lines.

@@ -64,7 +64,7 @@ TEST(SplitLineTest, SplitsQuotedAndPlainLines) {
 // Text-mode rules: CR LF is a line end, a lone CR is a character, the first 0x1A ends the input,
 // empty lines do not count. Every file is also fed one byte at a time, so a CR at the end of one
 // block and its LF at the start of the next still read as one line end.
-TEST(TakeLinesTest, AppliesTextModeRulesAcrossBlocks) {
+TEST(NextLineTest, AppliesTextModeRulesAcrossBlocks) {
   struct Row {
     std::string bytes;
     std::vector<std::string> lines;
@@ -96,10 +96,12 @@ TEST(TakeLinesTest, AppliesTextModeRulesAcrossBlocks) {
     for (const std::size_t block : {row.bytes.size() + 1, std::size_t{1}}) {
       TextModeReader reader;
       std::vector<std::string> lines;
+      std::string line;
       for (std::size_t at = 0; at < row.bytes.size(); at += block) {
-        TakeLines(&reader, std::string_view(row.bytes).substr(at, block), &lines);
+        std::string_view bytes = std::string_view(row.bytes).substr(at, block);
+        while (NextLine(&reader, &bytes, &line)) lines.push_back(line);
       }
-      EndLines(&reader, &lines);
+      if (EndLines(&reader, &line)) lines.push_back(line);
       EXPECT_EQ(lines, row.lines) << "blocks of " << block;
     }
   }

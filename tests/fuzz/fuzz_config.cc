@@ -19,10 +19,12 @@ void Check(bool condition) {
 std::vector<std::string> Lines(std::string_view bytes, std::size_t block) {
   TextModeReader reader;
   std::vector<std::string> lines;
+  std::string line;
   for (std::size_t at = 0; at < bytes.size(); at += block) {
-    TakeLines(&reader, bytes.substr(at, block), &lines);
+    std::string_view rest = bytes.substr(at, block);
+    while (NextLine(&reader, &rest, &line)) lines.push_back(line);
   }
-  EndLines(&reader, &lines);
+  if (EndLines(&reader, &line)) lines.push_back(line);
   return lines;
 }
 
