@@ -1,5 +1,6 @@
 /* The floor for launching: a bare loop that starts `true` N times with the same settings the
  * launcher uses (new session, standard streams on /dev/null, default SIGPIPE), never waiting. */
+#define _GNU_SOURCE /* POSIX_SPAWN_SETSID */
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
