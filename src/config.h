@@ -32,8 +32,9 @@ bool NextLine(TextModeReader* reader, std::string_view* bytes, std::string* line
 /// Ends the input: false, or true with the last line when it did not end with a line feed.
 bool EndLines(TextModeReader* reader, std::string* line);
 
-/// Reads the configuration file into g_launch_list, narrating when `verbose`. False, and nothing
-/// printed, when the file cannot be opened or read to its end; true otherwise, whatever the lines.
+/// Reads the configuration file into g_launch_list, narrating when `verbose`. False when the file
+/// cannot be opened (nothing printed) or fails part-way (nothing of it is to be launched); true
+/// otherwise, whatever its lines.
 bool ReadConfig(bool verbose);
 
 #endif  // TARNWICK_CONFIG_H_

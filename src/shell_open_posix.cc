@@ -153,10 +153,10 @@ int OpenWithDesktop(const std::string& name) {
 int ShellOpen(const char* application, const char* parameters) {
   std::string name = application;
   if (name.empty()) return kBadFormat;
-  // Quotes around nothing name no file at all, which the shell reports as not found.
   if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
     name = name.substr(1, name.size() - 2);
   }
+  // Quotes around nothing name no file at all, which the shell reports as not found.
   if (name.empty()) return kNotFound;
   if (IsUrl(name)) return OpenWithDesktop(name);
 
