@@ -32,6 +32,17 @@ bool SplitLine(const std::string& line, LaunchEntry* entry) {
   return true;
 }
 
+namespace {
+
+// Swapping hands the caller the line and keeps a buffer in the reader: no allocation per line.
+bool HandOver(TextModeReader* reader, std::string* line) {
+  line->swap(reader->line);
+  reader->line.clear();
+  return true;
+}
+
+}  // namespace
+
 bool NextLine(TextModeReader* reader, std::string_view* bytes, std::string* line) {
   while (!reader->ended && !bytes->empty()) {
     const char* start = bytes->data();
@@ -48,11 +59,7 @@ bool NextLine(TextModeReader* reader, std::string_view* bytes, std::string* line
     bytes->remove_prefix(size + 1);
     // CR LF reads as LF; any other CR is an ordinary character.
     if (!reader->line.empty() && reader->line.back() == '\r') reader->line.pop_back();
-    if (reader->line.empty()) continue;
-    // Swapping hands the caller the line and keeps a buffer here: no allocation per line.
-    line->swap(reader->line);
-    reader->line.clear();
-    return true;
+    if (!reader->line.empty()) return HandOver(reader, line);
   }
   *bytes = std::string_view();
   return false;
@@ -60,10 +67,7 @@ bool NextLine(TextModeReader* reader, std::string_view* bytes, std::string* line
 
 bool EndLines(TextModeReader* reader, std::string* line) {
   reader->ended = true;
-  if (reader->line.empty()) return false;
-  line->swap(reader->line);
-  reader->line.clear();
-  return true;
+  return !reader->line.empty() && HandOver(reader, line);
 }
 
 namespace {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+
 // Out-of-range requests give an empty text instead of failing.
 TEST(SliceRangeTest, TakesHalfOpenRangesAndEmptiesBadOnes) {
   struct Row {
@@ -94,14 +96,7 @@ TEST(NextLineTest, AppliesTextModeRulesAcrossBlocks) {
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.bytes));
     for (const std::size_t block : {row.bytes.size() + 1, std::size_t{1}}) {
-      TextModeReader reader;
-      std::vector<std::string> lines;
-      std::string line;
-      for (std::size_t at = 0; at < row.bytes.size(); at += block) {
-        std::string_view bytes = std::string_view(row.bytes).substr(at, block);
-        while (NextLine(&reader, &bytes, &line)) lines.push_back(line);
-      }
-      if (EndLines(&reader, &line)) lines.push_back(line);
+      const std::vector<std::string> lines = ReadLines(row.bytes, block);
       EXPECT_EQ(lines, row.lines) << "blocks of " << block;
     }
   }

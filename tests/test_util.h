@@ -8,6 +8,9 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "config.h"
 
 namespace fs = std::filesystem;
 
@@ -50,6 +53,19 @@ inline std::string ReplaceAll(std::string text, const std::string& from, const s
     text.replace(at, from.size(), to);
   }
   return text;
+}
+
+/// The lines of `bytes`, fed to the reader in blocks of `block` bytes, as the program reads a file.
+inline std::vector<std::string> ReadLines(std::string_view bytes, std::size_t block) {
+  TextModeReader reader;
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t at = 0; at < bytes.size(); at += block) {
+    std::string_view rest = bytes.substr(at, block);
+    while (NextLine(&reader, &rest, &line)) lines.push_back(line);
+  }
+  if (EndLines(&reader, &line)) lines.push_back(line);
+  return lines;
 }
 
 #endif  // TARNWICK_TEST_UTIL_H_

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../test_util.h"
 #include "config.h"
 
 namespace {
@@ -16,27 +17,15 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-std::vector<std::string> Lines(std::string_view bytes, std::size_t block) {
-  TextModeReader reader;
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t at = 0; at < bytes.size(); at += block) {
-    std::string_view rest = bytes.substr(at, block);
-    while (NextLine(&reader, &rest, &line)) lines.push_back(line);
-  }
-  if (EndLines(&reader, &line)) lines.push_back(line);
-  return lines;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::size_t block = data[0] % 16 + 1;
   const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const std::vector<std::string> lines = Lines(bytes, block);
+  const std::vector<std::string> lines = ReadLines(bytes, block);
   // Re-reading the same bytes in other blocks gives the same lines.
-  Check(lines == Lines(bytes, bytes.size() + 1));
+  Check(lines == ReadLines(bytes, bytes.size() + 1));
 
   const std::string_view text = bytes.substr(0, bytes.find('\x1a'));
   std::size_t from = 0;
