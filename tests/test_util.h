@@ -25,11 +25,6 @@ inline fs::path MakeScratchDir() {
   }
 }
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 inline void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -38,12 +33,16 @@ inline void WriteFile(const fs::path& path, const std::string& bytes) {
 /// return before the program runs, so the tests poll instead of sleeping a fixed time.
 inline bool WaitForFile(const fs::path& path, std::string* content) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!fs::exists(path)) {
+  for (;;) {
+    // Under Wine the renamed file can show before it can be opened: wait until it opens.
+    std::ifstream in(path, std::ios::binary);
+    if (in.is_open()) {
+      content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      return true;
+    }
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  *content = ReadFile(path);
-  return true;
 }
 
 /// Replaces every `from` in `text` with `to`.
