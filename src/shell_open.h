@@ -6,8 +6,9 @@
 /// out, 32 or less (an error code, printed unchanged) when it was not.
 int ShellOpen(const char* application, const char* parameters);
 
-/// Prepares the process once, before any output: on POSIX a reader of the narration that goes
-/// away must not end the run.
+/// Prepares the process once, before any output and any launch: on POSIX a reader of the
+/// narration that goes away must not end the run; on Windows the shell gets the COM apartment it
+/// asks its callers for. Never fails the run.
 void PrepareProcess();
 
 #endif  // TARNWICK_SHELL_OPEN_H_

@@ -1,25 +1,54 @@
-# Checks the built Windows exe: imports only the system DLLs, carries its version resource and,
-# in a release build, is stripped and small.
+# Checks a built Windows exe: its subsystem, that it imports only the system DLLs, that it
+# carries its manifest and its own version resource and, in a release build, is stripped and small.
+# Usage: cmake -DEXE=... -DOBJDUMP=... -DCONFIG=... -DSUBSYSTEM=CUI|GUI -P check_exe.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
-string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
-list(SORT imports)
-set(expected "DLL Name: KERNEL32.dll;DLL Name: SHELL32.dll;DLL Name: msvcrt.dll")
-if(NOT imports STREQUAL expected)
-  message(FATAL_ERROR "imports: ${imports}\nexpected only: ${expected}")
+set(failures)
+
+if(NOT dump MATCHES "Subsystem[\t ]+[0-9a-f]+[\t ]+\\(Windows ${SUBSYSTEM}\\)")
+  string(REGEX MATCH "Subsystem[\t ]+[0-9a-f]+[^\n]*" found "${dump}")
+  list(APPEND failures "subsystem: '${found}', expected Windows ${SUBSYSTEM}")
 endif()
 
-file(STRINGS ${EXE} product REGEX "^Tarnwick$" ENCODING UTF-16LE)
-if(NOT product)
-  message(FATAL_ERROR "no version resource naming the product")
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+list(SORT imports)
+set(expected "DLL Name: KERNEL32.dll;DLL Name: SHELL32.dll;DLL Name: msvcrt.dll;DLL Name: ole32.dll")
+if(NOT imports STREQUAL expected)
+  list(APPEND failures "imports: ${imports}; expected only: ${expected}")
+endif()
+
+# The manifest is stored as the text it was written in: one string per line.
+file(STRINGS ${EXE} manifest REGEX "requestedExecutionLevel|supportedOS|activeCodePage")
+set(wanted "requestedExecutionLevel level=\"asInvoker\""
+  "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}" "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"
+  "{1f676c76-80e1-4239-95bb-83d0f6d0da78}" "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}")
+foreach(text ${wanted})
+  string(FIND "${manifest}" "${text}" at)
+  if(at EQUAL -1)
+    list(APPEND failures "manifest lacks ${text}")
+  endif()
+endforeach()
+if(manifest MATCHES "activeCodePage")
+  list(APPEND failures "manifest sets activeCodePage: the file's bytes must reach the shell as ANSI")
+endif()
+
+get_filename_component(name ${EXE} NAME)
+file(STRINGS ${EXE} version REGEX "^(Tarnwick|${name})$" ENCODING UTF-16LE)
+if(NOT version STREQUAL "Tarnwick;${name}")
+  list(APPEND failures "version resource names '${version}', expected Tarnwick and ${name}")
 endif()
 
 if(CONFIG MATCHES "Release|MinSizeRel")
   file(SIZE ${EXE} size)
   if(size GREATER 262144)
-    message(FATAL_ERROR "release exe is ${size} bytes; the goal is at most 256 KiB")
+    list(APPEND failures "release exe is ${size} bytes; the goal is at most 256 KiB")
   endif()
   if(dump MATCHES "\\.debug_")
-    message(FATAL_ERROR "release exe is not stripped")
+    list(APPEND failures "release exe is not stripped")
   endif()
 endif()
-message(STATUS "imports: ${imports}")
+
+if(failures)
+  list(JOIN failures "\n" failures)
+  message(FATAL_ERROR "${name}:\n${failures}")
+endif()
+message(STATUS "${name}: Windows ${SUBSYSTEM}, ${imports}, manifest and version resource present")

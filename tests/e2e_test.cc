@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,11 +38,27 @@ constexpr char kLaunchFailed[] = "ERROR: One or more applications failed to laun
 constexpr char kAbsent[] = "<absent>";
 constexpr char kFolder[] = "<folder>";
 
-// Runs the program with `arguments` from the folder `from`, relative to the working directory,
-// and reads what it prints; a reader that `hangs_up` goes away after the first line.
-int RunTarnwick(const std::string& arguments, const std::string& from, bool hangs_up,
-                std::string* output) {
-  const std::string command = "cd " + from + " && \"" + TARNWICK_PATH + "\" " + arguments;
+// One of the programs the table runs against; a windowless one writes into a file, as at log-on.
+struct Program {
+  const char* name;
+  const char* path;
+  bool redirected;  // its output goes to a file, not into a pipe
+};
+
+const Program kPrograms[] = {
+    {"console", TARNWICK_PATH, false},
+#ifdef TARNWICKW_PATH
+    {"windowless", TARNWICKW_PATH, true},
+#endif
+};
+
+// Runs `program` with `arguments` from the folder `from`, relative to the working directory, and
+// reads what it prints; a reader that `hangs_up` goes away after the first line.
+int RunTarnwick(const Program& program, const std::string& arguments, const std::string& from,
+                bool hangs_up, std::string* output) {
+  const std::string log = "tarnwick.log";
+  std::string command = "cd " + from + " && \"" + program.path + "\" " + arguments;
+  if (program.redirected) command += " > " + log;
 #ifdef _WIN32
   // cmd /c drops the first and the last quote of its command: give it a pair to drop.
   std::FILE* pipe = _popen(("\"" + command + "\"").c_str(), "rb");
@@ -54,11 +72,21 @@ int RunTarnwick(const std::string& arguments, const std::string& from, bool hang
     if (hangs_up && c == '\n') break;
   }
 #ifdef _WIN32
-  return _pclose(pipe);
+  const int status = _pclose(pipe);
 #else
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - status;
+  const int closed = pclose(pipe);
+  const int status = WIFEXITED(closed) ? WEXITSTATUS(closed) : -1000 - closed;
 #endif
+  if (program.redirected) {
+    {
+      std::ifstream in(fs::path(from) / log, std::ios::binary);
+      output->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const std::size_t line_end = output->find('\n');
+    if (hangs_up && line_end != std::string::npos) output->erase(line_end + 1);
+    fs::remove(fs::path(from) / log);
+  }
+  return status;
 }
 
 // What the program prints: on Windows its standard output writes every line feed as CR LF.
@@ -70,9 +98,13 @@ std::string Printed(const std::string& text) {
 #endif
 }
 
+class EndToEndTest : public testing::TestWithParam<Program> {};
+
+void PrintTo(const Program& program, std::ostream* out) { *out << program.name; }
+
 }  // namespace
 
-TEST(EndToEndTest, NarratesLaunchesAndExits) {
+TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
   struct Row {
     const char* name;
     std::string config;  // @REC@: the recorder; @DIR@: a scratch folder for its files
@@ -188,6 +220,15 @@ TEST(EndToEndTest, NarratesLaunchesAndExits) {
        "",
        0,
        {{"x1", "$(touch\n@DIR@/p)\n`touch\n@DIR@/q`;|&><\n"}}},
+      // What is started never holds the launcher's output: the reader sees its end while the
+      // started program still runs.
+      {"a started program lingers",
+       "@REC@ @DIR@/l1 linger\n",
+       "-v",
+       std::string(kReadStart) + "\tApplication: @REC@ @DIR@/l1 linger\n" + kReadEnd +
+           kLaunchStart + "\tLaunch: @REC@\n\t Param: @DIR@/l1 linger\n\t   Res: OK\n" + kLaunchEnd,
+       0,
+       {{"l1", "linger\n"}}},
       {"300 entries, the reader hangs up after one line", many, "-v", "\n", 0, many_recorded, ".",
        true},
 #ifndef _WIN32
@@ -208,15 +249,21 @@ TEST(EndToEndTest, NarratesLaunchesAndExits) {
       WriteFile(kConfigFilePath, fill(row.config));
     }
     std::string output;
-    EXPECT_EQ(RunTarnwick(row.arguments, row.from, row.hangs_up, &output), row.status);
+    EXPECT_EQ(RunTarnwick(GetParam(), row.arguments, row.from, row.hangs_up, &output), row.status);
     EXPECT_EQ(output, Printed(fill(row.output)));
     for (const auto& [file, content] : row.recorded) {
       std::string received;
       ASSERT_TRUE(WaitForFile(dir / file, &received)) << file;
       EXPECT_EQ(received, fill(content)) << file;
+      EXPECT_FALSE(fs::exists(dir / (file + ".done"))) << file << " was waited for";
     }
     EXPECT_FALSE(fs::exists(dir / "p") || fs::exists(dir / "q"));
     fs::remove_all(dir);
   }
   fs::remove_all(kConfigFilePath);
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, EndToEndTest, testing::ValuesIn(kPrograms),
+                         [](const testing::TestParamInfo<Program>& info) {
+                           return std::string(info.param.name);
+                         });

@@ -1,7 +1,11 @@
 // What "open" answers on POSIX, where the project stands in for the Windows shell.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "shell_open.h"
@@ -34,6 +38,9 @@ TEST(ShellOpenPosixTest, AnswersWithTheShellsCodes) {
   WriteFile(bin / "xdg-open",
             "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.part\" && /bin/mv \"$0.part\" \"$0.out\"\n");
   fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+  // Not executable by anyone, so that root too is refused it.
+  WriteFile(bin / "no-exec", "#!/bin/sh\n");
+  fs::permissions(bin / "no-exec", fs::perms::owner_read | fs::perms::owner_write);
   WriteFile(dir / "notes.txt", "text");
 
   const std::string d = dir.string();
@@ -56,6 +63,7 @@ TEST(ShellOpenPosixTest, AnswersWithTheShellsCodes) {
       {bin, "\"" + d + "\"", "ignored", 33, "@D@\n"},
       {bin, "mailto:someone@example.org", "", 33, "mailto:someone@example.org\n"},
       {bin, "C:x", "", 2, nullptr},
+      {bin, "no-exec", "", 5, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.application.substr(0, 80));
@@ -67,5 +75,21 @@ TEST(ShellOpenPosixTest, AnswersWithTheShellsCodes) {
       EXPECT_EQ(opened, ReplaceAll(row.opened, "@D@", d));
     }
   }
+
+  // A program that keeps running leads a session of its own, not the launcher's.
+  const fs::path session = dir / "session";
+  const std::string record = "-c \"set -- $(cut -d' ' -f1,6 /proc/$$/stat); echo $1 $2 > " +
+                             session.string() + ".part; mv " + session.string() + ".part " +
+                             session.string() + "; exec sleep 30\"";
+  ASSERT_EQ(ShellOpen("sh", record.c_str()), 33);
+  std::string ids;
+  ASSERT_TRUE(WaitForFile(session, &ids));
+  pid_t pid = 0;
+  pid_t sid = 0;
+  std::istringstream(ids) >> pid >> sid;
+  EXPECT_GT(pid, 0);
+  EXPECT_EQ(sid, pid);
+  EXPECT_NE(sid, getsid(0));
+  kill(pid, SIGTERM);
   fs::remove_all(dir);
 }

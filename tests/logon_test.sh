@@ -1,0 +1,73 @@
+#!/bin/sh
+# Starts the built program the way a real log-on does, from a configuration of recorder entries,
+# and checks that every entry was started:
+#   logon_test.sh wine PROGRAM ARGREC SCRATCH WINE_RUN PREFIX LOADER
+#     registers PROGRAM in the prefix's HKCU Run key and runs Wine's log-on processing (wineboot
+#     without options), then removes the key;
+#   logon_test.sh dex PROGRAM ARGREC SCRATCH DESKTOP_ENTRY
+#     fills in DESKTOP_ENTRY's Exec and Path and lets dex run it from a scratch autostart folder.
+# Exits 77 (skipped) when the runner is missing.
+set -eu
+mode=$1 program=$2 argrec=$3 scratch=$4
+shift 4
+rm -rf "$scratch"
+mkdir -p "$scratch/out"
+
+case $mode in
+wine)
+  wine_run=$1 prefix=$2 loader=$3
+  run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+  wine() { "$wine_run" "$prefix" "$loader" "$@"; }
+  native() { printf 'Z:%s' "$1" | tr / '\\'; }
+  # Made first: the configuration lives in the prefix's drive C.
+  wine reg add "$run_key" /v TarnwickLogonTest /d "$(native "$program")" /f >/dev/null
+  trap 'wine reg delete "$run_key" /v TarnwickLogonTest /f >/dev/null 2>&1 || true' EXIT
+  config="$prefix/drive_c/Tarnwick.cfg"
+  ;;
+dex)
+  if ! command -v dex >/dev/null; then
+    echo "dex is not installed (Debian package dex): the autostart test is skipped"
+    exit 77
+  fi
+  native() { printf '%s' "$1"; }
+  mkdir -p "$scratch/home" "$scratch/config/autostart"
+  sed -e "s|^Exec=.*|Exec=$program|" -e "s|^Path=.*|Path=$scratch/home|" "$1" \
+    > "$scratch/config/autostart/tarnwick.desktop"
+  config="$scratch/home/C:\\Tarnwick.cfg"
+  ;;
+esac
+
+# Three entries, CR LF ends, one of them quoted.
+rec=$(native "$argrec")
+out=$(native "$scratch/out/")
+printf '%s %s1 one\r\n"%s" %s2 two words\r\n%s %s3\r\n' \
+  "$rec" "$out" "$rec" "$out" "$rec" "$out" > "$config"
+
+case $mode in
+wine) wine wineboot ;;
+dex) XDG_CONFIG_HOME="$scratch/config" XDG_CONFIG_DIRS="$scratch/nowhere" dex -a ;;
+esac
+
+# The log-on returns before what it starts has run: poll, with a deadline.
+status=0
+for n in 1 2 3; do
+  waited=0
+  while [ ! -f "$scratch/out/$n" ] && [ $waited -lt 300 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  case $n in
+  1) expected='one\n' ;;
+  2) expected='two\nwords\n' ;;
+  3) expected='' ;;
+  esac
+  if [ ! -f "$scratch/out/$n" ]; then
+    echo "entry $n was not started within 30 s"
+    status=1
+  elif ! printf "$expected" | cmp -s - "$scratch/out/$n"; then
+    echo "entry $n received the wrong arguments"
+    status=1
+  fi
+done
+rm -f "$config"
+exit $status
