@@ -2,8 +2,12 @@
 # Measures Tarnwick against the floors it cannot beat, side by side in one run:
 #   launching 300 entries of `true`   vs  a bare posix_spawnp loop (spawn_floor.c), and dex -a
 #   reading a million rejected lines  vs  wc -l on the same 33 MB file; peak memory while reading
+#   under Wine, where it is installed: tarnwick.exe launching 40 entries of a windowless no-op
+#   program  vs  a bare C loop calling ShellExecuteA 40 times with the same arguments, without
+#   COM and after the same COM initialization as the launcher
 # Rounds alternate the commands; each figure is the median of every run of every round.
 # Prerequisites (Debian): apt-get install hyperfine dex time gcc python3
+#   and for the Wine row the packages of the README's Windows build (MinGW-w64, wine).
 # Usage: bench/run.sh [ROUNDS]   (from anywhere; writes build/bench/results.md)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +22,30 @@ tarnwick=$top/build/default/tarnwick
 cc -O2 -o "$out/spawn_floor" "$top/bench/spawn_floor.c"
 "$top/bench/generate.sh" "$out/input"
 
+# The Windows row: the 32-bit exe where this machine runs 32-bit programs, else the 64-bit one.
+wine_preset=
+if command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null; then
+  wine_preset=windows64 triple=x86_64-w64-mingw32 loader=/usr/lib/wine/wine64
+  if [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    wine_preset=windows triple=i686-w64-mingw32 loader=wine
+  fi
+  cmake --preset $wine_preset >/dev/null
+  cmake --build --preset $wine_preset --target tarnwick >/dev/null
+  wine_exe=$top/build/$wine_preset/tarnwick.exe
+  $triple-gcc -O2 -mwindows -o "$out/noop.exe" "$top/bench/noop.c"
+  $triple-gcc -O2 -o "$out/shell_floor.exe" "$top/bench/shell_floor.c" -lshell32 -lole32
+  export WINEPREFIX=$out/wineprefix WINEDEBUG=-all
+  [ -f "$WINEPREFIX/system.reg" ] || $loader wineboot -i >/dev/null 2>&1
+  noop='Z:'$(printf '%s' "$out/noop.exe" | tr / '\\')
+  NOOP=$noop awk 'BEGIN { for (i = 0; i < 40; i++) printf "%s\r\n", ENVIRON["NOOP"] }' \
+    > "$WINEPREFIX/drive_c/Tarnwick.cfg"
+  # One server for every run, and no run starts while the no-ops of the last one still run.
+  wineserver -p || true  # already running is as good
+  settle="while pgrep -x noop.exe >/dev/null; do sleep 0.01; done"
+else
+  echo "wine or MinGW-w64 is not installed: the Windows row is skipped" >&2
+fi
+
 i=1
 while [ "$i" -le "$rounds" ]; do
   (cd "$out/input/launch" && hyperfine -N --warmup 2 --runs 10 --export-json "$out/launch-$i.json" \
@@ -25,13 +53,19 @@ while [ "$i" -le "$rounds" ]; do
     -n dex "env XDG_CONFIG_HOME=$out/input/autostart XDG_CONFIG_DIRS=/nonexistent dex -a" >/dev/null)
   (cd "$out/input/read" && hyperfine -N --warmup 2 --runs 10 --export-json "$out/read-$i.json" \
     -n tarnwick "$tarnwick" -n floor "wc -l 'C:\\Tarnwick.cfg'" >/dev/null)
+  if [ -n "$wine_preset" ]; then
+    hyperfine -N --warmup 2 --runs 10 --prepare "sh -c '$settle'" --export-json "$out/wine-$i.json" \
+      -n tarnwick "$loader $wine_exe" -n floor "$loader $out/shell_floor.exe '$noop' 40" \
+      -n com "$loader $out/shell_floor.exe '$noop' 40 com" >/dev/null
+  fi
   i=$((i + 1))
 done
+[ -z "$wine_preset" ] || wineserver -k
 peak=$(cd "$out/input/read" && /usr/bin/time -f %M "$tarnwick" 2>&1 >/dev/null)
 
-python3 - "$out" "$rounds" "$peak" <<'PYTHON' | tee "$out/results.md"
+python3 - "$out" "$rounds" "$peak" "$wine_preset" <<'PYTHON' | tee "$out/results.md"
 import json, statistics, sys
-out, rounds, peak_kb = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+out, rounds, peak_kb, wine_preset = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
 def medians(group):
     times = {}
     for i in range(1, rounds + 1):
@@ -44,6 +78,13 @@ rows = [
     ("Read 1,000,000 rejected lines (33 MB)", "`wc -l`", read["tarnwick"], read["floor"], "at most 6x"),
     ("Launch 300 entries of `true`", "`dex -a` (300 autostart entries)", launch["tarnwick"], launch["dex"], "peer"),
 ]
+if wine_preset:
+    wine = medians("wine")
+    bits = "32" if wine_preset == "windows" else "64"
+    rows.append((f"Wine: launch 40 entries of a windowless no-op ({bits}-bit `tarnwick.exe`)",
+                 "bare `ShellExecuteA` loop, no COM", wine["tarnwick"], wine["floor"], "at most 1.10x"))
+    rows.append((f"Wine: the same", "the same loop after the same COM initialization",
+                 wine["tarnwick"], wine["com"], "Tarnwick's own cost"))
 print("| Task | Against | Tarnwick (ms) | Other (ms) | Ratio | Goal |")
 print("|---|---|---|---|---|---|")
 for task, other, mine, theirs, goal in rows:
