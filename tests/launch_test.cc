@@ -82,7 +82,7 @@ TEST(ShellOpenTest, AnswersLikeTheWindowsShell) {
   std::string received;
   ASSERT_TRUE(WaitForFile(out, &received));
   EXPECT_EQ(received, "x\n");
-  fs::remove_all(dir);
+  RemoveWhenFree(dir);
 }
 
 // Every entry is attempted in order; one failure makes the result false but stops nothing.

@@ -2,11 +2,13 @@
 #define TARNWICK_TEST_UTIL_H_
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -42,6 +44,17 @@ inline bool WaitForFile(const fs::path& path, std::string* content) {
     }
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+/// Removes `dir` and everything in it, waiting while Windows still holds a program there that a
+/// test started: a running exe cannot be deleted, and one that has just ended may stay locked.
+inline void RemoveWhenFree(const fs::path& dir) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::error_code error;
+  while (fs::remove_all(dir, error) == static_cast<std::uintmax_t>(-1) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
 
