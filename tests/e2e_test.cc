@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,10 +76,7 @@ int RunTarnwick(const Program& program, const std::string& arguments, const std:
   const int status = WIFEXITED(closed) ? WEXITSTATUS(closed) : -1000 - closed;
 #endif
   if (program.redirected) {
-    {
-      std::ifstream in(fs::path(from) / log, std::ios::binary);
-      output->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    ReadFile(fs::path(from) / log, output);
     const std::size_t line_end = output->find('\n');
     if (hangs_up && line_end != std::string::npos) output->erase(line_end + 1);
     fs::remove(fs::path(from) / log);

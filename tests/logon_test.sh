@@ -48,19 +48,15 @@ wine) wine wineboot ;;
 dex) XDG_CONFIG_HOME="$scratch/config" XDG_CONFIG_DIRS="$scratch/nowhere" dex -a ;;
 esac
 
-# The log-on returns before what it starts has run: poll, with a deadline.
-status=0
-for n in 1 2 3; do
-  waited=0
+# The log-on returns before what it starts has run: poll, with a deadline. Each entry's file holds
+# its arguments, a line each.
+status=0 n=0
+for expected in 'one\n' 'two\nwords\n' ''; do
+  n=$((n + 1)) waited=0
   while [ ! -f "$scratch/out/$n" ] && [ $waited -lt 300 ]; do
     sleep 0.1
     waited=$((waited + 1))
   done
-  case $n in
-  1) expected='one\n' ;;
-  2) expected='two\nwords\n' ;;
-  3) expected='' ;;
-  esac
   if [ ! -f "$scratch/out/$n" ]; then
     echo "entry $n was not started within 30 s"
     status=1

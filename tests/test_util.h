@@ -31,17 +31,21 @@ inline void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+/// Reads the whole of `path` into `content`; false when it cannot be opened.
+inline bool ReadFile(const fs::path& path, std::string* content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return false;
+  content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
 /// Waits for a launched program to write `path`; false when it has not appeared in time. Launches
 /// return before the program runs, so the tests poll instead of sleeping a fixed time.
 inline bool WaitForFile(const fs::path& path, std::string* content) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (;;) {
     // Under Wine the renamed file can show before it can be opened: wait until it opens.
-    std::ifstream in(path, std::ios::binary);
-    if (in.is_open()) {
-      content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      return true;
-    }
+    if (ReadFile(path, content)) return true;
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
