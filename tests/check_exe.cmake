@@ -1,8 +1,14 @@
 # Checks a built Windows exe: its subsystem, that it imports only the system DLLs, that it
 # carries its manifest and its own version resource and, in a release build, is stripped and small.
-# Usage: cmake -DEXE=... -DOBJDUMP=... -DCONFIG=... -DSUBSYSTEM=CUI|GUI -P check_exe.cmake
+# Usage: cmake -DEXE=... -DOBJDUMP=... -DCONFIG=... -DSUBSYSTEM=CUI|GUI -DFORMAT=pei-i386|pei-x86-64
+#              -P check_exe.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
 set(failures)
+
+# The zip's name promises an architecture: a 64-bit Windows must get a 64-bit program.
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+  list(APPEND failures "not a ${FORMAT} exe")
+endif()
 
 if(NOT dump MATCHES "Subsystem[\t ]+[0-9a-f]+[\t ]+\\(Windows ${SUBSYSTEM}\\)")
   string(REGEX MATCH "Subsystem[\t ]+[0-9a-f]+[^\n]*" found "${dump}")
@@ -51,4 +57,4 @@ if(failures)
   list(JOIN failures "\n" failures)
   message(FATAL_ERROR "${name}:\n${failures}")
 endif()
-message(STATUS "${name}: Windows ${SUBSYSTEM}, ${imports}, manifest and version resource present")
+message(STATUS "${name}: ${FORMAT}, Windows ${SUBSYSTEM}, ${imports}, manifest and version resource present")

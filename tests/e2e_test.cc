@@ -229,7 +229,20 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
 #ifndef _WIN32
       {"standard output closed", good, "-v >&-", "", 0, {{"g1", "a\n"}}},
 #endif
+#ifdef _WIN64
+      // What the user's System32 holds, which a 32-bit program would look for in SysWOW64.
+      {"a program only in the 64-bit System32",
+       "C:\\windows\\system32\\tarnwick-rec64.exe @DIR@/w1 full\r\ntarnwick-rec64.exe @DIR@/w2\r\n",
+       "",
+       "",
+       0,
+       {{"w1", "full\n"}, {"w2", ""}}},
+#endif
   };
+#ifdef _WIN64
+  fs::copy_file(ARGREC_PATH, R"(C:\windows\system32\tarnwick-rec64.exe)",
+                fs::copy_options::overwrite_existing);
+#endif
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const fs::path dir = MakeScratchDir();

@@ -5,7 +5,12 @@
 #     registers PROGRAM in the prefix's HKCU Run key and runs Wine's log-on processing (wineboot
 #     without options), then removes the key;
 #   logon_test.sh dex PROGRAM ARGREC SCRATCH DESKTOP_ENTRY
-#     fills in DESKTOP_ENTRY's Exec and Path and lets dex run it from a scratch autostart folder.
+#     fills in DESKTOP_ENTRY's Exec and Path and lets dex run it from a scratch autostart folder;
+#   logon_test.sh msi MSI ARGREC SCRATCH WINE_RUN LOADER OLDER_MSI
+#     in a fresh prefix of the loader's architecture: installs OLDER_MSI, upgrades it with MSI and
+#     refuses the downgrade, lets Wine's log-on run the Run value the package wrote (two of the
+#     entries are a program only in C:\windows\system32), uninstalls, and checks that nothing of
+#     the product is left and that C:\Tarnwick.cfg is as it was.
 # Exits 77 (skipped) when the runner is missing.
 set -eu
 mode=$1 program=$2 argrec=$3 scratch=$4
@@ -23,6 +28,20 @@ wine)
   wine reg add "$run_key" /v TarnwickLogonTest /d "$(native "$program")" /f >/dev/null
   trap 'wine reg delete "$run_key" /v TarnwickLogonTest /f >/dev/null 2>&1 || true' EXIT
   config="$prefix/drive_c/Tarnwick.cfg"
+  ;;
+msi)
+  if [ ! -f "$program" ] || [ ! -f "$3" ]; then
+    echo "no MSI was built (needs wixl, msitools and faketime): the installer test is skipped"
+    exit 77
+  fi
+  wine_run=$1 loader=$2 older=$3 prefix=$scratch/prefix
+  case $loader in */wine64) ;; *) export WINEARCH=win32 ;; esac
+  wine() { "$wine_run" "$prefix" "$loader" "$@"; }
+  native() { printf 'Z:%s' "$1" | tr / '\\'; }
+  trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
+  wine cmd /c exit >/dev/null
+  config="$prefix/drive_c/Tarnwick.cfg"
+  cp "$argrec" "$prefix/drive_c/windows/system32/tarnwick-rec.exe"
   ;;
 dex)
   if ! command -v dex >/dev/null; then
@@ -42,16 +61,35 @@ rec=$(native "$argrec")
 out=$(native "$scratch/out/")
 printf '%s %s1 one\r\n"%s" %s2 two words\r\n%s %s3\r\n' \
   "$rec" "$out" "$rec" "$out" "$rec" "$out" > "$config"
+set -- 'one\n' 'two\nwords\n' ''
 
 case $mode in
 wine) wine wineboot ;;
+msi)
+  printf 'C:\\windows\\system32\\tarnwick-rec.exe %s4 four\r\ntarnwick-rec.exe %s5\r\n' \
+    "$out" "$out" >> "$config"
+  set -- "$@" 'four\n' ''
+  cp "$config" "$scratch/config.before"
+  apps='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+  products() { wine reg query "$apps" /s | grep -c 'DisplayName.*Tarnwick' || true; }
+  wine msiexec /i "$older" /qn
+  wine msiexec /i "$program" /qn
+  [ "$(products)" = 1 ] || { echo "the upgrade left $(products) entries in Apps"; exit 1; }
+  ! wine msiexec /i "$older" /qn || { echo "a downgrade was not refused"; exit 1; }
+  run_value=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Tarnwick)
+  case $run_value in
+  *'"C:\Program Files\Tarnwick\tarnwickw.exe"'*) ;;
+  *) echo "the Run value does not name the installed program: $run_value"; exit 1 ;;
+  esac
+  wine wineboot
+  ;;
 dex) XDG_CONFIG_HOME="$scratch/config" XDG_CONFIG_DIRS="$scratch/nowhere" dex -a ;;
 esac
 
 # The log-on returns before what it starts has run: poll, with a deadline. Each entry's file holds
 # its arguments, a line each.
 status=0 n=0
-for expected in 'one\n' 'two\nwords\n' ''; do
+for expected in "$@"; do
   n=$((n + 1)) waited=0
   while [ ! -f "$scratch/out/$n" ] && [ $waited -lt 300 ]; do
     sleep 0.1
@@ -65,5 +103,14 @@ for expected in 'one\n' 'two\nwords\n' ''; do
     status=1
   fi
 done
+if [ "$mode" = msi ]; then
+  wine msiexec /x "$program" /qn
+  left=$(find "$prefix/drive_c" -path '*/Program Files*/Tarnwick*')
+  [ -z "$left" ] || { echo "uninstall left: $left"; status=1; }
+  [ "$(products)" = 0 ] || { echo "uninstall left the entry in Apps"; status=1; }
+  ! wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Tarnwick \
+    >/dev/null 2>&1 || { echo "uninstall left the Run value"; status=1; }
+  cmp -s "$config" "$scratch/config.before" || { echo "C:\\Tarnwick.cfg was changed"; status=1; }
+fi
 rm -f "$config"
 exit $status
