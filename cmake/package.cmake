@@ -9,14 +9,16 @@ elseif(CPACK_TARNWICK_MSI)
   # The MSI, built with the programs, goes beside the zip.
   file(COPY ${CPACK_TARNWICK_MSI} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
 elseif(CPACK_TARNWICK_RELEASE)
-  # One checksum file over the whole release, as sha256sum -c reads it.
-  file(GLOB release RELATIVE ${CPACK_PACKAGE_DIRECTORY} ${CPACK_PACKAGE_DIRECTORY}/tarnwick-*.zip
-    ${CPACK_PACKAGE_DIRECTORY}/tarnwick-*.msi ${CPACK_PACKAGE_DIRECTORY}/tarnwick_*.deb)
+  # One checksum file over the whole release, as sha256sum -c reads it: the Windows packages
+  # already there, and the package just written (still in CPack's own folder).
+  file(GLOB release ${CPACK_PACKAGE_DIRECTORY}/tarnwick-*.zip ${CPACK_PACKAGE_DIRECTORY}/tarnwick-*.msi)
+  list(APPEND release ${CPACK_PACKAGE_FILES})
   list(SORT release)
   set(sums)
   foreach(file ${release})
-    file(SHA256 ${CPACK_PACKAGE_DIRECTORY}/${file} hash)
-    string(APPEND sums "${hash}  ${file}\n")
+    file(SHA256 ${file} hash)
+    get_filename_component(name ${file} NAME)
+    string(APPEND sums "${hash}  ${name}\n")
   endforeach()
   file(WRITE ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS "${sums}")
 endif()
