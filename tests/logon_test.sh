@@ -6,11 +6,12 @@
 #     without options), then removes the key;
 #   logon_test.sh dex PROGRAM ARGREC SCRATCH DESKTOP_ENTRY
 #     fills in DESKTOP_ENTRY's Exec and Path and lets dex run it from a scratch autostart folder;
-#   logon_test.sh msi MSI ARGREC SCRATCH WINE_RUN LOADER OLDER_MSI
+#   logon_test.sh msi MSI ARGREC SCRATCH WINE_RUN LOADER OLDER_MSI PREFIX_64
 #     in a fresh prefix of the loader's architecture: installs OLDER_MSI, upgrades it with MSI and
 #     refuses the downgrade, lets Wine's log-on run the Run value the package wrote (two of the
 #     entries are a program only in C:\windows\system32), uninstalls, and checks that nothing of
-#     the product is left and that C:\Tarnwick.cfg is as it was.
+#     the product is left and that C:\Tarnwick.cfg is as it was. A 32-bit MSI must refuse to
+#     install in PREFIX_64 when that is a 64-bit prefix.
 # Exits 77 (skipped) when the runner is missing.
 set -eu
 mode=$1 program=$2 argrec=$3 scratch=$4
@@ -35,7 +36,17 @@ msi)
     exit 77
   fi
   wine_run=$1 loader=$2 older=$3 prefix=$scratch/prefix
-  case $loader in */wine64) ;; *) export WINEARCH=win32 ;; esac
+  case $loader in
+  */wine64) ;;
+  *)
+    if "$wine_run" "$4" "$loader" msiexec /i "$program" /qn && grep -q '^#arch=win64' "$4/system.reg"
+    then
+      echo "the 32-bit package installed on 64-bit Windows"
+      exit 1
+    fi
+    export WINEARCH=win32
+    ;;
+  esac
   wine() { "$wine_run" "$prefix" "$loader" "$@"; }
   native() { printf 'Z:%s' "$1" | tr / '\\'; }
   trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
