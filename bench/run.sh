@@ -7,7 +7,7 @@
 #   COM and after the same COM initialization as the launcher
 # Rounds alternate the commands; each figure is the median of every run of every round.
 # Prerequisites (Debian): apt-get install hyperfine dex time gcc python3
-#   and for the Wine row the packages of the README's Windows build (MinGW-w64, wine).
+#   and for the Wine row the packages of the Windows build in doc/development.md (MinGW-w64, wine).
 # Usage: bench/run.sh [ROUNDS]   (from anywhere; writes build/bench/results.md)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
