@@ -5,16 +5,24 @@ if(NOT DEFINED CPACK_PACKAGE_FILES)
   if(CPACK_TARNWICK_EPOCH)
     set(ENV{SOURCE_DATE_EPOCH} ${CPACK_TARNWICK_EPOCH})
   endif()
-elseif(CPACK_TARNWICK_MSI)
+  return()
+endif()
+
+if(CPACK_GENERATOR STREQUAL "ZIP")
   # CPack writes the zip's entries in the order the file system lists them, which another file
   # system may not share: write it again in name order, so that every machine gives the same bytes.
   file(GLOB_RECURSE entries RELATIVE ${CPACK_TEMPORARY_DIRECTORY} ${CPACK_TEMPORARY_DIRECTORY}/*)
   list(SORT entries)
   execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${CPACK_PACKAGE_FILES} --format=zip -- ${entries}
     WORKING_DIRECTORY ${CPACK_TEMPORARY_DIRECTORY} COMMAND_ERROR_IS_FATAL ANY)
+endif()
+
+if(CPACK_TARNWICK_MSI)
   # The MSI, built with the programs, goes beside the zip.
   file(COPY ${CPACK_TARNWICK_MSI} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
-elseif(CPACK_TARNWICK_RELEASE)
+endif()
+
+if(CPACK_TARNWICK_RELEASE)
   # One checksum file over the whole release, as sha256sum -c reads it: the Windows packages
   # already there, and the package just written (still in CPack's own folder).
   file(GLOB release ${CPACK_PACKAGE_DIRECTORY}/tarnwick-*.zip ${CPACK_PACKAGE_DIRECTORY}/tarnwick-*.msi)

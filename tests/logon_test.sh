@@ -6,49 +6,49 @@
 #     without options), then removes the key;
 #   logon_test.sh dex PROGRAM ARGREC SCRATCH DESKTOP_ENTRY
 #     fills in DESKTOP_ENTRY's Exec and Path and lets dex run it from a scratch autostart folder;
-#   logon_test.sh msi MSI ARGREC SCRATCH WINE_RUN LOADER OLDER_MSI PREFIX_64
+#   logon_test.sh msi MSI ARGREC SCRATCH WINE_RUN PREFIX LOADER OLDER_MSI
 #     in a fresh prefix of the loader's architecture: installs OLDER_MSI, upgrades it with MSI and
 #     refuses the downgrade, lets Wine's log-on run the Run value the package wrote (two of the
 #     entries are a program only in C:\windows\system32), uninstalls, and checks that nothing of
 #     the product is left and that C:\Tarnwick.cfg is as it was. A 32-bit MSI must refuse to
-#     install in PREFIX_64 when that is a 64-bit prefix.
+#     install in PREFIX when that is a 64-bit prefix.
 # Exits 77 (skipped) when the runner is missing.
 set -eu
 mode=$1 program=$2 argrec=$3 scratch=$4
 shift 4
 rm -rf "$scratch"
 mkdir -p "$scratch/out"
+# Under Wine: the prefix's own programs, and paths as Windows sees the build's files.
+wine() { "$wine_run" "$prefix" "$loader" "$@"; }
+native() { printf 'Z:%s' "$1" | tr / '\\'; }
+machine_run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 
 case $mode in
 wine)
   wine_run=$1 prefix=$2 loader=$3
   run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-  wine() { "$wine_run" "$prefix" "$loader" "$@"; }
-  native() { printf 'Z:%s' "$1" | tr / '\\'; }
   # Made first: the configuration lives in the prefix's drive C.
   wine reg add "$run_key" /v TarnwickLogonTest /d "$(native "$program")" /f >/dev/null
   trap 'wine reg delete "$run_key" /v TarnwickLogonTest /f >/dev/null 2>&1 || true' EXIT
   config="$prefix/drive_c/Tarnwick.cfg"
   ;;
 msi)
-  if [ ! -f "$program" ] || [ ! -f "$3" ]; then
+  wine_run=$1 prefix=$2 loader=$3 older=$4
+  if [ ! -f "$program" ] || [ ! -f "$older" ]; then
     echo "no MSI was built (needs wixl, msitools and faketime): the installer test is skipped"
     exit 77
   fi
-  wine_run=$1 loader=$2 older=$3 prefix=$scratch/prefix
   case $loader in
   */wine64) ;;
   *)
-    if "$wine_run" "$4" "$loader" msiexec /i "$program" /qn && grep -q '^#arch=win64' "$4/system.reg"
-    then
+    if wine msiexec /i "$program" /qn && grep -q '^#arch=win64' "$prefix/system.reg"; then
       echo "the 32-bit package installed on 64-bit Windows"
       exit 1
     fi
     export WINEARCH=win32
     ;;
   esac
-  wine() { "$wine_run" "$prefix" "$loader" "$@"; }
-  native() { printf 'Z:%s' "$1" | tr / '\\'; }
+  prefix=$scratch/prefix
   trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
   wine cmd /c exit >/dev/null
   config="$prefix/drive_c/Tarnwick.cfg"
@@ -87,7 +87,7 @@ msi)
   wine msiexec /i "$program" /qn
   [ "$(products)" = 1 ] || { echo "the upgrade left $(products) entries in Apps"; exit 1; }
   ! wine msiexec /i "$older" /qn || { echo "a downgrade was not refused"; exit 1; }
-  run_value=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Tarnwick)
+  run_value=$(wine reg query "$machine_run_key" /v Tarnwick)
   case $run_value in
   *'"C:\Program Files\Tarnwick\tarnwickw.exe"'*) ;;
   *) echo "the Run value does not name the installed program: $run_value"; exit 1 ;;
@@ -119,8 +119,8 @@ if [ "$mode" = msi ]; then
   left=$(find "$prefix/drive_c" -path '*/Program Files*/Tarnwick*')
   [ -z "$left" ] || { echo "uninstall left: $left"; status=1; }
   [ "$(products)" = 0 ] || { echo "uninstall left the entry in Apps"; status=1; }
-  ! wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Tarnwick \
-    >/dev/null 2>&1 || { echo "uninstall left the Run value"; status=1; }
+  ! wine reg query "$machine_run_key" /v Tarnwick >/dev/null 2>&1 ||
+    { echo "uninstall left the Run value"; status=1; }
   cmp -s "$config" "$scratch/config.before" || { echo "C:\\Tarnwick.cfg was changed"; status=1; }
 fi
 rm -f "$config"
