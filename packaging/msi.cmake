@@ -36,7 +36,7 @@ string(UUID package_code NAMESPACE ${namespace} NAME "${VERSION} ${ARCH} ${hashe
 file(REMOVE ${MSI})
 execute_process(COMMAND ${clock} wixl --arch ${platform} -D Version=${VERSION}
     -D ProductCode=${product_code} -D Win64=${win64} -o ${MSI}
-    ${CMAKE_CURRENT_LIST_DIR}/../packaging/tarnwick.wxs
+    ${CMAKE_CURRENT_LIST_DIR}/tarnwick.wxs
   WORKING_DIRECTORY ${STAGE} COMMAND_ERROR_IS_FATAL ANY)
 # wixl writes a random package code; msibuild rewrites the summary (subject, author, platform
 # and language, package code).

@@ -1,0 +1,31 @@
+# The release: both Windows packages, built by sub-builds of this source tree with the Windows
+# presets, beside the Debian package of this build; the package step adds SHA256SUMS.
+
+# Debian's own build flags, hardening included, as a Debian package build uses them.
+foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    dpkg-buildflags --get ${kind} OUTPUT_VARIABLE ${kind} OUTPUT_STRIP_TRAILING_WHITESPACE
+    COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+string(APPEND CMAKE_CXX_FLAGS " ${CPPFLAGS} ${CXXFLAGS}")
+string(APPEND CMAKE_EXE_LINKER_FLAGS " ${LDFLAGS}")
+
+if(NOT TARNWICK_EPOCH)
+  message(FATAL_ERROR "A release needs SOURCE_DATE_EPOCH or a git checkout, for its time stamps.")
+endif()
+# Each from its Windows preset, into a folder of this build, without tests.
+set(release_presets windows windows64)
+set(release_arches win32 win64)
+foreach(preset arch IN ZIP_LISTS release_presets release_arches)
+  set(sub ${PROJECT_BINARY_DIR}/${arch})
+  set(package tarnwick-${PROJECT_VERSION}-${arch})
+  add_custom_target(release_${arch} ALL
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_EPOCH}
+      ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} --preset ${preset} -B ${sub} -DBUILD_TESTING=OFF
+    COMMAND ${CMAKE_COMMAND} --build ${sub}
+    COMMAND ${CMAKE_COMMAND} -E chdir ${sub} ${CMAKE_CPACK_COMMAND} -B ${sub}/package
+    COMMAND ${CMAKE_COMMAND} -E copy ${sub}/package/${package}.zip ${sub}/package/${package}.msi
+      ${PROJECT_BINARY_DIR}
+    VERBATIM)
+endforeach()
+set(CPACK_TARNWICK_RELEASE ON)

@@ -1,0 +1,37 @@
+# The Windows packages, one per architecture, of the Windows install: a zip with its SHA-256
+# beside it, and an MSI installer that holds exactly what the zip holds.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(windows_arch win64)
+else()
+  set(windows_arch win32)
+endif()
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_FILE_NAME tarnwick-${PROJECT_VERSION}-${windows_arch})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+
+# The MSI is built from an install of this build.
+set(TARNWICK_MSI ${PROJECT_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}.msi)
+find_program(WIXL wixl)
+find_program(MSIBUILD msibuild)
+find_program(FAKETIME faketime)
+if(WIXL AND MSIBUILD AND FAKETIME)
+  set(TARNWICK_MSI_STAGE ${PROJECT_BINARY_DIR}/msi-stage)
+  set(TARNWICK_MSI_COMMAND ${CMAKE_COMMAND} -DSTAGE=${TARNWICK_MSI_STAGE} -DARCH=${windows_arch}
+    -DEPOCH=${TARNWICK_EPOCH})
+  add_custom_command(OUTPUT ${TARNWICK_MSI}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${TARNWICK_MSI_STAGE}
+    COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${TARNWICK_MSI_STAGE}
+      --config $<CONFIG>
+    COMMAND ${TARNWICK_MSI_COMMAND} -DMSI=${TARNWICK_MSI} -DVERSION=${PROJECT_VERSION}
+      -P ${PROJECT_SOURCE_DIR}/packaging/msi.cmake
+    DEPENDS tarnwick tarnwickw packaging/tarnwick.wxs packaging/msi.cmake CHANGELOG.md README.md
+      ${tarnwick_docs} examples/windows.cfg
+    VERBATIM)
+  add_custom_target(msi ALL DEPENDS ${TARNWICK_MSI})
+  set(CPACK_TARNWICK_MSI ${TARNWICK_MSI})
+else()
+  message(WARNING "wixl and msibuild (Debian packages wixl, msitools) and faketime are needed "
+    "for the MSI: it is not built.")
+endif()
+include(CPack)
