@@ -38,9 +38,9 @@ if(manifest MATCHES "activeCodePage")
 endif()
 
 get_filename_component(name ${EXE} NAME)
-file(STRINGS ${EXE} version REGEX "^(Tarnwick|${name})$" ENCODING UTF-16LE)
-if(NOT version STREQUAL "Tarnwick;${name}")
-  list(APPEND failures "version resource names '${version}', expected Tarnwick and ${name}")
+file(STRINGS ${EXE} version REGEX "^(Tarnwick|${name}|Copyright .* MIT licence.)$" ENCODING UTF-16LE)
+if(NOT version MATCHES "^Tarnwick;${name};Copyright")
+  list(APPEND failures "version resource names '${version}', expected Tarnwick, ${name}, licence")
 endif()
 
 if(CONFIG MATCHES "Release|MinSizeRel")

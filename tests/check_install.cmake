@@ -13,6 +13,11 @@ list(SORT expected)
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed: ${installed}\nexpected: ${expected}")
 endif()
+# The licence travels in the copyright file, as Debian has it.
+file(STRINGS ${PREFIX}/${doc}/copyright licence REGEX "^License: Expat$")
+if(NOT licence)
+  message(FATAL_ERROR "the copyright file does not name the Expat (MIT) licence")
+endif()
 execute_process(COMMAND ${PREFIX}/bin/tarnwick -v RESULT_VARIABLE status OUTPUT_VARIABLE output
   WORKING_DIRECTORY ${PREFIX})
 if(NOT status EQUAL 255 OR NOT output MATCHES "^ERROR: No config file was found")

@@ -87,6 +87,7 @@ msi)
   wine msiexec /i "$program" /qn
   [ "$(products)" = 1 ] || { echo "the upgrade left $(products) entries in Apps"; exit 1; }
   ! wine msiexec /i "$older" /qn || { echo "a downgrade was not refused"; exit 1; }
+  [ -f "$prefix/drive_c/Program Files/Tarnwick/LICENSE" ] || { echo "no LICENSE installed"; exit 1; }
   run_value=$(wine reg query "$machine_run_key" /v Tarnwick)
   case $run_value in
   *'"C:\Program Files\Tarnwick\tarnwickw.exe"'*) ;;
