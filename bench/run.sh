@@ -1,7 +1,8 @@
 #!/bin/sh
 # Measures Tarnwick against the floors it cannot beat, side by side in one run:
 #   launching 300 entries of `true`   vs  a bare posix_spawnp loop (spawn_floor.c), and dex -a
-#   reading a million rejected lines  vs  wc -l on the same 33 MB file; peak memory while reading
+#   reading a million rejected lines  vs  wc -l on the same 33 MB file; the same lines in UTF-8 vs
+#   wc -l, and as UTF-16 vs the UTF-8 file; peak memory while reading
 #   under Wine, where it is installed: tarnwick.exe launching 40 entries of a windowless no-op
 #   program  vs  a bare C loop calling ShellExecuteA 40 times with the same arguments, without
 #   COM and after the same COM initialization as the launcher
@@ -53,6 +54,10 @@ while [ "$i" -le "$rounds" ]; do
     -n dex "env XDG_CONFIG_HOME=$out/input/autostart XDG_CONFIG_DIRS=/nonexistent dex -a" >/dev/null)
   (cd "$out/input/read" && hyperfine -N --warmup 2 --runs 10 --export-json "$out/read-$i.json" \
     -n tarnwick "$tarnwick" -n floor "wc -l 'C:\\Tarnwick.cfg'" >/dev/null)
+  (cd "$out/input/read-utf8" && hyperfine -N --warmup 2 --runs 10 --export-json "$out/utf8-$i.json" \
+    -n tarnwick "$tarnwick" -n floor "wc -l 'C:\\Tarnwick.cfg'" >/dev/null)
+  (cd "$out/input/read-utf16" && hyperfine -N --warmup 2 --runs 10 --export-json "$out/utf16-$i.json" \
+    -n tarnwick "$tarnwick" >/dev/null)
   if [ -n "$wine_preset" ]; then
     hyperfine -N --warmup 2 --runs 10 --prepare "sh -c '$settle'" --export-json "$out/wine-$i.json" \
       -n tarnwick "$loader $wine_exe" -n floor "$loader $out/shell_floor.exe '$noop' 40" \
@@ -62,10 +67,12 @@ while [ "$i" -le "$rounds" ]; do
 done
 [ -z "$wine_preset" ] || wineserver -k
 peak=$(cd "$out/input/read" && /usr/bin/time -f %M "$tarnwick" 2>&1 >/dev/null)
+peak16=$(cd "$out/input/read-utf16" && /usr/bin/time -f %M "$tarnwick" 2>&1 >/dev/null)
 
-python3 - "$out" "$rounds" "$peak" "$wine_preset" <<'PYTHON' | tee "$out/results.md"
+python3 - "$out" "$rounds" "$peak" "$wine_preset" "$peak16" <<'PYTHON' | tee "$out/results.md"
 import json, statistics, sys
 out, rounds, peak_kb, wine_preset = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+peak16_kb = int(sys.argv[5])
 def medians(group):
     times = {}
     for i in range(1, rounds + 1):
@@ -73,9 +80,12 @@ def medians(group):
             times.setdefault(result["command"], []).extend(result["times"])
     return {name: statistics.median(values) * 1000 for name, values in times.items()}
 launch, read = medians("launch"), medians("read")
+utf8, utf16 = medians("utf8"), medians("utf16")
 rows = [
     ("Launch 300 entries of `true`", "bare posix_spawnp loop", launch["tarnwick"], launch["floor"], "at most 1.10x"),
     ("Read 1,000,000 rejected lines (33 MB)", "`wc -l`", read["tarnwick"], read["floor"], "at most 6x"),
+    ("Read the same lines in UTF-8 (35 MB)", "`wc -l`", utf8["tarnwick"], utf8["floor"], "at most 6x"),
+    ("Read the same lines in UTF-16 (70 MB)", "Tarnwick, the UTF-8 file", utf16["tarnwick"], utf8["tarnwick"], "at most 2x"),
     ("Launch 300 entries of `true`", "`dex -a` (300 autostart entries)", launch["tarnwick"], launch["dex"], "peer"),
 ]
 if wine_preset:
@@ -89,6 +99,7 @@ print("| Task | Against | Tarnwick (ms) | Other (ms) | Ratio | Goal |")
 print("|---|---|---|---|---|---|")
 for task, other, mine, theirs, goal in rows:
     print(f"| {task} | {other} | {mine:.1f} | {theirs:.1f} | {mine / theirs:.2f}x | {goal} |")
-print(f"\nPeak memory reading the 33 MB file: {peak_kb / 1024:.1f} MB (goal: under 8 MB).")
+print(f"\nPeak memory reading the 33 MB file: {peak_kb / 1024:.1f} MB, the UTF-16 file: "
+      f"{peak16_kb / 1024:.1f} MB (goal: under 8 MB).")
 print(f"Medians of {rounds} alternating rounds of 10 runs each.")
 PYTHON

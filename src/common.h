@@ -16,4 +16,13 @@ using LaunchList = std::vector<LaunchEntry>;
 /// The one process-wide list: filled by ReadConfig, walked by LaunchApplications, released at exit.
 extern LaunchList g_launch_list;
 
+/// How the texts of the list are encoded: decided once, for the whole file, by ReadConfig.
+enum class TextEncoding {
+  kAnsi,  // the bytes of the file, in whatever code page it was written
+  kUtf8,  // UTF-8: the file was UTF-8 or UTF-16
+};
+
+/// The encoding of every text in g_launch_list.
+extern TextEncoding g_launch_encoding;
+
 #endif  // TARNWICK_COMMON_H_

@@ -1,7 +1,12 @@
 #include "config.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include "report.h"
 
 std::string SliceRange(const std::string& text, std::ptrdiff_t from, std::ptrdiff_t to) {
   if (from < 0 || from >= to || static_cast<std::size_t>(to) > text.size()) return std::string();
@@ -41,33 +46,216 @@ bool HandOver(TextModeReader* reader, std::string* line) {
   return true;
 }
 
+void AppendUtf8(std::string* text, unsigned code_point) {
+  if (code_point < 0x80) {
+    text->push_back(static_cast<char>(code_point));
+  } else if (code_point < 0x800) {
+    text->push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+    text->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else if (code_point < 0x10000) {
+    text->push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    text->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    text->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else {
+    text->push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    text->push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    text->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    text->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  }
+}
+
+constexpr unsigned kReplacement = 0xFFFD;
+
+// A surrogate is only sound as the high half directly followed by the low half; any other is
+// replaced, and the unit after a lone high half is still read as itself.
+void AppendUtf16Unit(TextModeReader* reader, unsigned unit) {
+  const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+  if (reader->utf16_high != 0) {
+    const unsigned high = reader->utf16_high;
+    reader->utf16_high = 0;
+    if (low) {
+      AppendUtf8(&reader->decoded, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+      return;
+    }
+    AppendUtf8(&reader->decoded, kReplacement);
+  }
+  if (unit >= 0xD800 && unit <= 0xDBFF) {
+    reader->utf16_high = unit;
+  } else {
+    AppendUtf8(&reader->decoded, low ? kReplacement : unit);
+  }
+}
+
+void DecodeUtf16(TextModeReader* reader, std::string_view bytes) {
+  const bool little = reader->mark == FileMark::kUtf16Le;
+  const auto unit_of = [little](unsigned first, unsigned second) {
+    return little ? first | second << 8 : first << 8 | second;
+  };
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t n = bytes.size();
+  if (n == 0) return;
+  if (reader->utf16_byte >= 0) {
+    AppendUtf16Unit(reader, unit_of(static_cast<unsigned>(reader->utf16_byte), *b));
+    reader->utf16_byte = -1;
+    ++b;
+    --n;
+  }
+  for (; n >= 2; b += 2, n -= 2) {
+    const unsigned unit = unit_of(b[0], b[1]);
+    if (unit < 0x80 && reader->utf16_high == 0) {
+      reader->decoded.push_back(static_cast<char>(unit));
+    } else {
+      AppendUtf16Unit(reader, unit);
+    }
+  }
+  if (n == 1) reader->utf16_byte = *b;
+}
+
+// Follows the bytes of a file without a mark through the well-formed UTF-8 sequences (overlong
+// forms, surrogates and code points past U+10FFFF are not), across calls.
+void CheckUtf8(TextModeReader* reader, const char* text, std::size_t size) {
+  if (reader->mark != FileMark::kNone || reader->utf8_broken) return;
+  const auto* b = reinterpret_cast<const unsigned char*>(text);
+  const auto* end = b + size;
+  while (b < end) {
+    if (reader->utf8_needed == 0) {
+      // Eight ASCII bytes at a time: most files are mostly ASCII.
+      for (std::uint64_t word; end - b >= 8; b += 8) {
+        std::memcpy(&word, b, sizeof word);
+        if ((word & 0x8080808080808080ULL) != 0) break;
+      }
+      if (b == end) return;
+      const unsigned char c = *b++;
+      if (c < 0x80) continue;
+      reader->utf8_low = 0x80;
+      reader->utf8_high = 0xBF;
+      if (c >= 0xC2 && c <= 0xDF) {
+        reader->utf8_needed = 1;
+      } else if (c >= 0xE0 && c <= 0xEF) {
+        reader->utf8_needed = 2;
+        if (c == 0xE0) reader->utf8_low = 0xA0;
+        if (c == 0xED) reader->utf8_high = 0x9F;
+      } else if (c >= 0xF0 && c <= 0xF4) {
+        reader->utf8_needed = 3;
+        if (c == 0xF0) reader->utf8_low = 0x90;
+        if (c == 0xF4) reader->utf8_high = 0x8F;
+      } else {
+        reader->utf8_broken = true;
+        return;
+      }
+      reader->utf8_seen = true;
+    } else {
+      const unsigned char c = *b++;
+      if (c < reader->utf8_low || c > reader->utf8_high) {
+        reader->utf8_broken = true;
+        return;
+      }
+      reader->utf8_low = 0x80;
+      reader->utf8_high = 0xBF;
+      --reader->utf8_needed;
+    }
+  }
+}
+
+// Appends text read as part of the current line, following it through the UTF-8 test.
+void AppendToLine(TextModeReader* reader, const char* text, std::size_t size) {
+  CheckUtf8(reader, text, size);
+  reader->line.append(text, size);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
 }  // namespace
 
-bool NextLine(TextModeReader* reader, std::string_view* bytes, std::string* line) {
-  while (!reader->ended && !bytes->empty()) {
-    const char* start = bytes->data();
-    const auto* line_feed = static_cast<const char*>(std::memchr(start, '\n', bytes->size()));
-    const std::size_t size = line_feed == nullptr ? bytes->size() : line_feed - start;
+std::string_view DecodeBlock(TextModeReader* reader, std::string_view bytes) {
+  reader->decoded.clear();
+  std::string_view carried;  // the first bytes, held until the mark was decided
+  if (reader->mark == FileMark::kUndecided) {
+    const std::size_t take = std::min(bytes.size(), 3 - reader->held.size());
+    reader->held.append(bytes.substr(0, take));
+    bytes.remove_prefix(take);
+    const std::string_view held = reader->held;
+    std::size_t mark_size = 0;
+    if (StartsWith(held, "\xFF\xFE")) {
+      reader->mark = FileMark::kUtf16Le;
+      mark_size = 2;
+    } else if (StartsWith(held, "\xFE\xFF")) {
+      reader->mark = FileMark::kUtf16Be;
+      mark_size = 2;
+    } else if (StartsWith(held, "\xEF\xBB\xBF")) {
+      reader->mark = FileMark::kUtf8;
+      mark_size = 3;
+    } else if (held.size() < 3 && (StartsWith("\xFF\xFE", held) || StartsWith("\xFE\xFF", held) ||
+                                   StartsWith("\xEF\xBB\xBF", held))) {
+      return std::string_view();  // a mark may still follow in the next block
+    } else {
+      reader->mark = FileMark::kNone;
+    }
+    carried = held.substr(mark_size);
+  }
+  if (reader->mark == FileMark::kUtf16Le || reader->mark == FileMark::kUtf16Be) {
+    DecodeUtf16(reader, carried);
+    DecodeUtf16(reader, bytes);
+  } else if (!carried.empty()) {
+    reader->decoded.assign(carried.data(), carried.size());
+    reader->decoded.append(bytes.data(), bytes.size());
+  } else {
+    reader->held.clear();
+    return bytes;
+  }
+  reader->held.clear();
+  return reader->decoded;
+}
+
+bool NextLine(TextModeReader* reader, std::string_view* text, std::string* line) {
+  while (!reader->ended && !text->empty()) {
+    const char* start = text->data();
+    const auto* line_feed = static_cast<const char*>(std::memchr(start, '\n', text->size()));
+    const std::size_t size = line_feed == nullptr ? text->size() : line_feed - start;
     const auto* end_of_file = static_cast<const char*>(std::memchr(start, '\x1a', size));
     if (end_of_file != nullptr) {
-      reader->line.append(start, end_of_file - start);
+      AppendToLine(reader, start, end_of_file - start);
       reader->ended = true;
       break;
     }
-    reader->line.append(start, size);
+    AppendToLine(reader, start, size);
     if (line_feed == nullptr) break;
-    bytes->remove_prefix(size + 1);
+    text->remove_prefix(size + 1);
+    // A line feed inside a UTF-8 sequence breaks it.
+    if (reader->utf8_needed != 0) reader->utf8_broken = true;
     // CR LF reads as LF; any other CR is an ordinary character.
     if (!reader->line.empty() && reader->line.back() == '\r') reader->line.pop_back();
     if (!reader->line.empty()) return HandOver(reader, line);
   }
-  *bytes = std::string_view();
+  *text = std::string_view();
   return false;
 }
 
 bool EndLines(TextModeReader* reader, std::string* line) {
+  // What a cut file leaves undecoded: the first bytes of a mark that never came are text; half a
+  // UTF-16 unit, or a high surrogate alone, is one malformed unit.
+  if (!reader->ended) {
+    if (reader->mark == FileMark::kUndecided) {
+      reader->mark = FileMark::kNone;
+      AppendToLine(reader, reader->held.data(), reader->held.size());
+    } else if (reader->utf16_byte >= 0 || reader->utf16_high != 0) {
+      std::string replacement;
+      AppendUtf8(&replacement, kReplacement);
+      reader->line += replacement;
+    }
+  }
+  if (reader->utf8_needed != 0) reader->utf8_broken = true;
   reader->ended = true;
   return !reader->line.empty() && HandOver(reader, line);
+}
+
+TextEncoding DecidedEncoding(const TextModeReader& reader) {
+  if (reader.mark == FileMark::kNone || reader.mark == FileMark::kUndecided) {
+    return reader.utf8_seen && !reader.utf8_broken ? TextEncoding::kUtf8 : TextEncoding::kAnsi;
+  }
+  return TextEncoding::kUtf8;
 }
 
 namespace {
@@ -77,10 +265,19 @@ void AcceptLine(const std::string& line, bool verbose) {
   if (!SplitLine(line, &entry)) {
     if (verbose)
       std::printf("ERROR: %s does not contain a \", ignored from launch\n", line.c_str());
+    RecordFailure(LogEvent::kLineRejected, {line});
     return;
   }
   g_launch_list.push_back(std::move(entry));
   if (verbose) std::printf("\tApplication: %s\n", line.c_str());
+}
+
+// Records why the file could not be read, with the system's reason for the last failed call.
+bool Unreadable(std::FILE* file) {
+  const int error = errno;
+  if (file != nullptr) std::fclose(file);
+  RecordFailure(LogEvent::kConfigUnreadable, {kConfigFilePath, std::strerror(error)});
+  return false;
 }
 
 }  // namespace
@@ -88,31 +285,28 @@ void AcceptLine(const std::string& line, bool verbose) {
 bool ReadConfig(bool verbose) {
   // Binary mode: the text-mode rules are applied here, so every platform reads a file alike.
   std::FILE* file = std::fopen(kConfigFilePath, "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return Unreadable(file);
   // A folder opens on POSIX but fails at the first read: that too is a file that cannot be opened.
   char block[64 * 1024];
   std::size_t got = std::fread(block, 1, sizeof block, file);
-  if (std::ferror(file) != 0) {
-    std::fclose(file);
-    return false;
-  }
+  if (std::ferror(file) != 0) return Unreadable(file);
   if (verbose) std::printf("\nReading config..\n");
 
   TextModeReader reader;
   std::string line;
   for (;;) {
-    std::string_view bytes(block, got);
-    while (NextLine(&reader, &bytes, &line)) AcceptLine(line, verbose);
+    std::string_view text = DecodeBlock(&reader, std::string_view(block, got));
+    while (NextLine(&reader, &text, &line)) AcceptLine(line, verbose);
     if (reader.ended || got < sizeof block) break;
     got = std::fread(block, 1, sizeof block, file);
   }
   // A file that fails part-way is unreadable: launching what was read so far could start a
   // command cut in the middle.
-  const bool read_failed = std::ferror(file) != 0;
+  if (std::ferror(file) != 0) return Unreadable(file);
   std::fclose(file);
-  if (read_failed) return false;
 
   if (EndLines(&reader, &line)) AcceptLine(line, verbose);
+  g_launch_encoding = DecidedEncoding(reader);
   if (verbose) std::printf("Finish reading config..\n\n");
   return true;
 }

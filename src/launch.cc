@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common.h"
+#include "report.h"
 #include "shell_open.h"
 
 bool LaunchApplications(bool verbose) {
@@ -16,12 +17,15 @@ bool LaunchApplications(bool verbose) {
     }
     // What the started program writes must never overtake the narration before it.
     std::fflush(stdout);
-    const int code = ShellOpen(entry.application.c_str(), entry.parameters.c_str());
+    const int code =
+        ShellOpen(entry.application.c_str(), entry.parameters.c_str(), g_launch_encoding);
     if (code > 32) {
       if (verbose) std::printf("\t   Res: OK\n");
     } else {
       if (verbose) std::printf("\t   Res: Failed with code %i\n", code);
       result = false;
+      RecordFailure(LogEvent::kLaunchFailed, {entry.application, entry.parameters,
+                                              std::to_string(code), ShellCodeMeaning(code)});
     }
   }
   if (verbose) std::printf("Finished to launch applications\n");

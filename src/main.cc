@@ -3,6 +3,7 @@
 
 #include "config.h"
 #include "launch.h"
+#include "report.h"
 #include "shell_open.h"
 
 int main(int argc, char** argv) {
@@ -11,7 +12,11 @@ int main(int argc, char** argv) {
       argc >= 2 && (std::strcmp(argv[1], "-v") == 0 || std::strcmp(argv[1], "-V") == 0);
   PrepareProcess();
 
-  if (!ReadConfig(verbose)) {
+  // Nobody may watch a run at log-on: its failures go to the platform's log as well.
+  const bool read = ReadConfig(verbose);
+  const bool launched = read && LaunchApplications(verbose);
+  WriteFailures(g_launch_encoding);
+  if (!read) {
     if (verbose) {
       std::printf(
           "ERROR: No config file was found. Create your own C:\\Tarnwick.cfg file and add your "
@@ -19,7 +24,7 @@ int main(int argc, char** argv) {
     }
     return -1;
   }
-  if (!LaunchApplications(verbose)) {
+  if (!launched) {
     if (verbose) std::printf("ERROR: One or more applications failed to launch\n");
     return -1;
   }

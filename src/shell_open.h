@@ -1,14 +1,24 @@
 #ifndef TARNWICK_SHELL_OPEN_H_
 #define TARNWICK_SHELL_OPEN_H_
 
-/// Asks the platform's shell to "open" `application` with the argument text `parameters`, without
-/// waiting for what it starts. Returns the shell's code: above 32 when the request was carried
-/// out, 32 or less (an error code, printed unchanged) when it was not.
-int ShellOpen(const char* application, const char* parameters);
+#include <vector>
+
+#include "common.h"
+#include "report.h"
+
+/// Asks the platform's shell to "open" `application` with the argument text `parameters`, both in
+/// `encoding`, without waiting for what it starts. Returns the shell's code: above 32 when the
+/// request was carried out, 32 or less (an error code, printed unchanged) when it was not.
+int ShellOpen(const char* application, const char* parameters,
+              TextEncoding encoding = TextEncoding::kAnsi);
 
 /// Prepares the process once, before any output and any launch: on POSIX a reader of the
 /// narration that goes away must not end the run; on Windows the shell gets the COM apartment it
 /// asks its callers for. Never fails the run.
 void PrepareProcess();
+
+/// Writes `records` to the platform's log, their texts in `encoding`: the Windows event log
+/// (source Tarnwick) or syslog (tag tarnwick). A log that cannot be written is left alone.
+void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding);
 
 #endif  // TARNWICK_SHELL_OPEN_H_

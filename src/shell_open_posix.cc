@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -150,7 +151,8 @@ int OpenWithDesktop(const std::string& name) {
 
 }  // namespace
 
-int ShellOpen(const char* application, const char* parameters) {
+// Every text is passed as its bytes: a UTF-8 file's are already what POSIX programs expect.
+int ShellOpen(const char* application, const char* parameters, TextEncoding /*encoding*/) {
   std::string name = application;
   if (name.empty()) return kBadFormat;
   if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
@@ -169,6 +171,14 @@ int ShellOpen(const char* application, const char* parameters) {
   if (stat(name.c_str(), &info) != 0) return CodeFor(errno);
   if (S_ISREG(info.st_mode) && access(name.c_str(), X_OK) == 0) return CodeFor(Spawn(args, false));
   return OpenWithDesktop(name);
+}
+
+void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding /*encoding*/) {
+  openlog("tarnwick", LOG_PID, LOG_USER);
+  for (const LogRecord& record : records) {
+    syslog(IsError(record.event) ? LOG_ERR : LOG_WARNING, "%s", DescribeRecord(record).c_str());
+  }
+  closelog();
 }
 
 void PrepareProcess() { std::signal(SIGPIPE, SIG_IGN); }

@@ -17,7 +17,8 @@ endif()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 list(SORT imports)
-set(expected "DLL Name: KERNEL32.dll;DLL Name: SHELL32.dll;DLL Name: msvcrt.dll;DLL Name: ole32.dll")
+set(expected "DLL Name: ADVAPI32.dll" "DLL Name: KERNEL32.dll" "DLL Name: SHELL32.dll"
+  "DLL Name: msvcrt.dll" "DLL Name: ole32.dll")
 if(NOT imports STREQUAL expected)
   list(APPEND failures "imports: ${imports}; expected only: ${expected}")
 endif()
@@ -39,8 +40,20 @@ endif()
 
 get_filename_component(name ${EXE} NAME)
 file(STRINGS ${EXE} version REGEX "^(Tarnwick|${name}|Copyright .* MIT licence.)$" ENCODING UTF-16LE)
-if(NOT version MATCHES "^Tarnwick;${name};Copyright")
-  list(APPEND failures "version resource names '${version}', expected Tarnwick, ${name}, licence")
+foreach(text Tarnwick ${name})
+  list(FIND version ${text} at)
+  if(at EQUAL -1)
+    list(APPEND failures "version resource lacks ${text}")
+  endif()
+endforeach()
+if(NOT version MATCHES "Copyright \\(c\\) 2026 The Tarnwick authors")
+  list(APPEND failures "version resource lacks the copyright and licence")
+endif()
+
+# The event log's message table, whose sentences are stored as UTF-16.
+file(STRINGS ${EXE} messages REGEX "the shell answered %3" ENCODING UTF-16LE)
+if(NOT messages)
+  list(APPEND failures "no message table for the event log")
 endif()
 
 if(CONFIG MATCHES "Release|MinSizeRel")

@@ -64,13 +64,18 @@ TEST(SplitLineTest, SplitsQuotedAndPlainLines) {
 }
 
 // Text-mode rules: CR LF is a line end, a lone CR is a character, the first 0x1A ends the input,
-// empty lines do not count. Every file is also fed one byte at a time, so a CR at the end of one
-// block and its LF at the start of the next still read as one line end.
+// empty lines do not count. The encoding is decided for the whole file: a byte-order mark (not
+// text) for UTF-8 and UTF-16, whose characters follow the same rules; else UTF-8 when every byte
+// at or above 0x80 is part of a well-formed sequence, and there is one; else the bytes as they are.
+// Every file is also fed one and three bytes at a time, so a CR LF, a mark, a UTF-16 unit or a
+// surrogate pair cut by a block boundary still reads as one.
 TEST(NextLineTest, AppliesTextModeRulesAcrossBlocks) {
   struct Row {
     std::string bytes;
     std::vector<std::string> lines;
+    TextEncoding encoding = TextEncoding::kAnsi;
   };
+  const std::string le = Utf16("", true), be = Utf16("", false);
   const Row rows[] = {
       {"a\r\nb\r\n", {"a", "b"}},
       {"a\nb", {"a", "b"}},
@@ -87,17 +92,55 @@ TEST(NextLineTest, AppliesTextModeRulesAcrossBlocks) {
       {"\n\r\n\n", {}},
       {"", {}},
       {std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
-      {"\xEF\xBB\xBF"
-       "a\n",
-       {"\xEF\xBB\xBF"
-        "a"}},
       {"x\nx\n", {"x", "x"}},
+      {"\xEF\xBB\xBF"
+       "a\n\xEF\xBB\xBF",
+       {"a", "\xEF\xBB\xBF"},
+       TextEncoding::kUtf8},
+      {"Pr\xC3\xBC"
+       "fung \xE2\x9C\x93\xCE\xA9\r\n",
+       {"Pr\xC3\xBC"
+        "fung \xE2\x9C\x93\xCE\xA9"},
+       TextEncoding::kUtf8},
+      {"Pr\xFC"
+       "fung\r\n",
+       {"Pr\xFC"
+        "fung"}},
+      {"\xFF", {"\xFF"}},
+      {"\xEF\xBB", {"\xEF\xBB"}},
+      {"\xC3\n\xBC\n", {"\xC3", "\xBC"}},
+      {"\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80", {"\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80"}},
+      {Utf16("\"a b\" c\r\n\n\xCE\xA9\xF0\x9F\x98\x80\rx\x1a"
+             "d\n",
+             true),
+       {"\"a b\" c", "\xCE\xA9\xF0\x9F\x98\x80\rx"},
+       TextEncoding::kUtf8},
+      {Utf16("\xE2\x9C\x93\n", false) + be + std::string("\0a\0\n", 4),
+       {"\xE2\x9C\x93",
+        "\xEF\xBB\xBF"
+        "a"},
+       TextEncoding::kUtf8},
+      {Utf16("a", true) +
+           std::string("\0\xD8"
+                       "b\0\n\0\0\xDC",
+                       8) +
+           "c",
+       {"a\xEF\xBF\xBD"
+        "b",
+        "\xEF\xBF\xBD\xEF\xBF\xBD"},
+       TextEncoding::kUtf8},
+      {Utf16(std::string("a\0b", 3), false) + "\xD8",
+       {std::string("a\0b\xEF\xBF\xBD", 6)},
+       TextEncoding::kUtf8},
+      {le, {}, TextEncoding::kUtf8},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.bytes));
-    for (const std::size_t block : {row.bytes.size() + 1, std::size_t{1}}) {
-      const std::vector<std::string> lines = ReadLines(row.bytes, block);
+    for (const std::size_t block : {row.bytes.size() + 1, std::size_t{1}, std::size_t{3}}) {
+      TextEncoding encoding;
+      const std::vector<std::string> lines = ReadLines(row.bytes, block, &encoding);
       EXPECT_EQ(lines, row.lines) << "blocks of " << block;
+      EXPECT_EQ(encoding, row.encoding) << "blocks of " << block;
     }
   }
 }

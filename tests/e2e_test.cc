@@ -33,6 +33,14 @@ constexpr char kLaunchStart[] = "Starting to launch applications\n";
 constexpr char kLaunchEnd[] = "Finished to launch applications\n";
 constexpr char kLaunchFailed[] = "ERROR: One or more applications failed to launch\n";
 
+#ifdef _WIN32
+// The recorder writes what it received in UTF-8: the shell read the ANSI byte 0xFF in the ANSI
+// code page (1252 in the test prefix), as U+00FF.
+constexpr char kRecordedFF[] = "\xC3\xBF";
+#else
+constexpr char kRecordedFF[] = "\xFF";
+#endif
+
 constexpr char kAbsent[] = "<absent>";
 constexpr char kFolder[] = "<folder>";
 
@@ -122,6 +130,19 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     many_recorded.emplace_back("m" + std::to_string(i), std::to_string(i) + "\n");
   }
   const std::string long_line(10 * 1024 * 1024, 'x');
+  // A folder and parameters beyond any single code page, in every encoding the platform's own
+  // tools write (@UTF-16LE@ and @UTF-16BE@: the file is written as UTF-16 with its mark).
+  const std::string unicode =
+      "\"@UREC@\" @DIR@/u1 Gr\xC3\xBC\xC3\x9F"
+      "e \"\xE2\x9C\x93 \xCE\xA9\"\r\n";
+  const std::string unicode_narration =
+      std::string(kReadStart) + "\tApplication: " + unicode.substr(0, unicode.size() - 2) + "\n" +
+      kReadEnd + kLaunchStart +
+      "\tLaunch: \"@UREC@\"\n\t Param: " + unicode.substr(9, unicode.size() - 11) +
+      "\n\t   Res: OK\n" + kLaunchEnd;
+  const std::pair<std::string, std::string> unicode_recorded{"u1",
+                                                             "Gr\xC3\xBC\xC3\x9F"
+                                                             "e\n\xE2\x9C\x93 \xCE\xA9\n"};
   const Row rows[] = {
       {"absent, quiet", kAbsent, "", "", kFailed, {}},
       {"absent, verbose", kAbsent, "-v", kNoConfig, kFailed, {}},
@@ -176,6 +197,15 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
            "\tLaunch: @REC@\n\t Param: @DIR@/c1 a\n\t   Res: OK\n" + kLaunchEnd,
        0,
        {{"c1", "a\n"}}},
+      {"UTF-8", unicode, "-v", unicode_narration, 0, {unicode_recorded}},
+      {"UTF-8 with its mark",
+       "\xEF\xBB\xBF" + unicode,
+       "-v",
+       unicode_narration,
+       0,
+       {unicode_recorded}},
+      {"UTF-16 LE", "@UTF-16LE@" + unicode, "-v", unicode_narration, 0, {unicode_recorded}},
+      {"UTF-16 BE", "@UTF-16BE@" + unicode, "-v", unicode_narration, 0, {unicode_recorded}},
       // Hostile files and conditions.
       {"a single 10 MB line",
        "\"" + long_line + "\n" + good,
@@ -193,7 +223,7 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
            "\tLaunch: @REC@\n\t Param: @DIR@/n1 a\n\t   Res: OK\n" +
            "\tLaunch: @REC@\n\t Param: @DIR@/f1 \xff\r\x01 c\n\t   Res: OK\n" + kLaunchEnd,
        0,
-       {{"n1", "a\n"}, {"f1", "\xff\r\x01\nc\n"}}},
+       {{"n1", "a\n"}, {"f1", kRecordedFF + "\r\x01\nc\n"s}}},
       {"0x1A first",
        "\x1a" + good,
        "-v",
@@ -246,15 +276,26 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const fs::path dir = MakeScratchDir();
-    const auto fill = [&dir](const std::string& text) {
-      return ReplaceAll(ReplaceAll(text, "@REC@", ARGREC_PATH), "@DIR@", dir.string());
+    const fs::path unicode_dir = dir / fs::u8path(
+                                           "Pr\xC3\xBC"
+                                           "fung \xE2\x9C\x93\xCE\xA9");
+    const fs::path unicode_rec = unicode_dir / fs::path(ARGREC_PATH).filename();
+    const auto fill = [&](const std::string& text) {
+      return ReplaceAll(ReplaceAll(ReplaceAll(text, "@REC@", ARGREC_PATH), "@DIR@", dir.string()),
+                        "@UREC@", unicode_rec.u8string());
     };
+    if (row.config.find("@UREC@") != std::string::npos) {
+      fs::create_directory(unicode_dir);
+      fs::copy_file(ARGREC_PATH, unicode_rec);
+    }
     fs::remove_all(kConfigFilePath);
     fs::create_directories(row.from);
     if (row.config == kFolder) {
       fs::create_directory(kConfigFilePath);
     } else if (row.config != kAbsent) {
-      WriteFile(kConfigFilePath, fill(row.config));
+      const std::string config = fill(row.config);
+      const bool utf16 = config.compare(0, 7, "@UTF-16") == 0;
+      WriteFile(kConfigFilePath, utf16 ? Utf16(config.substr(10), config[8] == 'L') : config);
     }
     std::string output;
     EXPECT_EQ(RunTarnwick(GetParam(), row.arguments, row.from, row.hangs_up, &output), row.status);
@@ -266,7 +307,7 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
       EXPECT_FALSE(fs::exists(dir / (file + ".done"))) << file << " was waited for";
     }
     EXPECT_FALSE(fs::exists(dir / "p") || fs::exists(dir / "q"));
-    fs::remove_all(dir);
+    RemoveWhenFree(dir);
   }
   fs::remove_all(kConfigFilePath);
 }

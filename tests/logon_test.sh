@@ -8,9 +8,9 @@
 #     fills in DESKTOP_ENTRY's Exec and Path and lets dex run it from a scratch autostart folder;
 #   logon_test.sh msi MSI ARGREC SCRATCH WINE_RUN PREFIX LOADER OLDER_MSI
 #     in a fresh prefix of the loader's architecture: installs OLDER_MSI, upgrades it with MSI and
-#     refuses the downgrade, lets Wine's log-on run the Run value the package wrote (two of the
-#     entries are a program only in C:\windows\system32), uninstalls, and checks that nothing of
-#     the product is left and that C:\Tarnwick.cfg is as it was. A 32-bit MSI must refuse to
+#     refuses the downgrade, checks the licence and the event log's source it installed, lets
+#     Wine's log-on run the Run value the package wrote (two of the entries are a program only in
+#     C:\windows\system32), uninstalls, and checks that nothing of the product is left and that C:\Tarnwick.cfg is as it was. A 32-bit MSI must refuse to
 #     install in PREFIX when that is a 64-bit prefix.
 # Exits 77 (skipped) when the runner is missing.
 set -eu
@@ -22,6 +22,7 @@ mkdir -p "$scratch/out"
 wine() { "$wine_run" "$prefix" "$loader" "$@"; }
 native() { printf 'Z:%s' "$1" | tr / '\\'; }
 machine_run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+event_source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Tarnwick'
 
 case $mode in
 wine)
@@ -88,6 +89,11 @@ msi)
   [ "$(products)" = 1 ] || { echo "the upgrade left $(products) entries in Apps"; exit 1; }
   ! wine msiexec /i "$older" /qn || { echo "a downgrade was not refused"; exit 1; }
   [ -f "$prefix/drive_c/Program Files/Tarnwick/LICENSE" ] || { echo "no LICENSE installed"; exit 1; }
+  source=$(wine reg query "$event_source" | tr -s ' \t' ' ')
+  case $source in
+  *'EventMessageFile REG_SZ C:\Program Files\Tarnwick\tarnwickw.exe'*'TypesSupported REG_DWORD 0x7'*) ;;
+  *) printf '%s\n' "the event log's source is not registered as expected: $source"; exit 1 ;;
+  esac
   run_value=$(wine reg query "$machine_run_key" /v Tarnwick)
   case $run_value in
   *'"C:\Program Files\Tarnwick\tarnwickw.exe"'*) ;;
@@ -122,6 +128,8 @@ if [ "$mode" = msi ]; then
   [ "$(products)" = 0 ] || { echo "uninstall left the entry in Apps"; status=1; }
   ! wine reg query "$machine_run_key" /v Tarnwick >/dev/null 2>&1 ||
     { echo "uninstall left the Run value"; status=1; }
+  ! wine reg query "$event_source" >/dev/null 2>&1 ||
+    { echo "uninstall left the event log's source"; status=1; }
   cmp -s "$config" "$scratch/config.before" || { echo "C:\\Tarnwick.cfg was changed"; status=1; }
 fi
 rm -f "$config"

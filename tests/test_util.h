@@ -71,16 +71,43 @@ inline std::string ReplaceAll(std::string text, const std::string& from, const s
   return text;
 }
 
-/// The lines of `bytes`, fed to the reader in blocks of `block` bytes, as the program reads a file.
-inline std::vector<std::string> ReadLines(std::string_view bytes, std::size_t block) {
+/// `utf8` as UTF-16 with its byte-order mark, little-endian or big-endian.
+inline std::string Utf16(std::string_view utf8, bool little) {
+  std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+  const auto put = [&bytes, little](unsigned unit) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    bytes += little ? low : high;
+    bytes += little ? high : low;
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    unsigned code_point = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) code_point = code_point << 6 | (utf8[i + k] & 0x3F);
+    i += length;
+    if (code_point < 0x10000) {
+      put(code_point);
+    } else {
+      put(0xD800 + ((code_point - 0x10000) >> 10));
+      put(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+    }
+  }
+  return bytes;
+}
+
+/// The lines of `bytes`, fed to the reader in blocks of `block` bytes, as the program reads a file;
+/// `encoding`, when given, receives the encoding decided for them.
+inline std::vector<std::string> ReadLines(std::string_view bytes, std::size_t block,
+                                          TextEncoding* encoding = nullptr) {
   TextModeReader reader;
   std::vector<std::string> lines;
   std::string line;
   for (std::size_t at = 0; at < bytes.size(); at += block) {
-    std::string_view rest = bytes.substr(at, block);
-    while (NextLine(&reader, &rest, &line)) lines.push_back(line);
+    std::string_view text = DecodeBlock(&reader, bytes.substr(at, block));
+    while (NextLine(&reader, &text, &line)) lines.push_back(line);
   }
   if (EndLines(&reader, &line)) lines.push_back(line);
+  if (encoding != nullptr) *encoding = DecidedEncoding(reader);
   return lines;
 }
 

@@ -23,10 +23,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::size_t block = data[0] % 16 + 1;
   const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const std::vector<std::string> lines = ReadLines(bytes, block);
-  // Re-reading the same bytes in other blocks gives the same lines.
-  Check(lines == ReadLines(bytes, bytes.size() + 1));
+  TextEncoding encoding;
+  TextEncoding encoding_whole;
+  const std::vector<std::string> lines = ReadLines(bytes, block, &encoding);
+  // Re-reading the same bytes in other blocks gives the same lines, in the same encoding.
+  Check(lines == ReadLines(bytes, bytes.size() + 1, &encoding_whole));
+  Check(encoding == encoding_whole);
 
+  // A file with a byte-order mark is decoded first: its lines are pieces of its text, not of its
+  // bytes, and that text has no other line feeds than the file's.
+  const bool marked = bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF" ||
+                      bytes.substr(0, 3) == "\xEF\xBB\xBF";
+  if (marked) {
+    for (const std::string& line : lines)
+      Check(!line.empty() && line.find('\n') == std::string::npos);
+    return 0;
+  }
+  Check(encoding == TextEncoding::kAnsi || lines.size() > 0);
   const std::string_view text = bytes.substr(0, bytes.find('\x1a'));
   std::size_t from = 0;
   std::size_t accepted = 0;

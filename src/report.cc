@@ -1,0 +1,87 @@
+#include "report.h"
+
+#include <cstring>
+#include <utility>
+
+#include "shell_open.h"
+
+namespace {
+
+// The failures of this run, kept until the end so that every text is written in the encoding the
+// whole file was read in.
+std::vector<LogRecord> g_records;
+std::size_t g_not_recorded = 0;
+
+// A log record is no place for a whole 10 MB line: keep its start, never half a UTF-8 sequence.
+constexpr std::size_t kMaxInsert = 2000;
+
+std::string Shortened(std::string text) {
+  text.resize(std::strlen(text.c_str()));
+  if (text.size() <= kMaxInsert) return text;
+  std::size_t size = kMaxInsert;
+  while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+  text.resize(size);
+  return text + "...";
+}
+
+}  // namespace
+
+void RecordFailure(LogEvent event, std::vector<std::string> inserts) {
+  if (g_records.size() >= kMaxRecords) {
+    ++g_not_recorded;
+    return;
+  }
+  for (std::string& text : inserts) text = Shortened(std::move(text));
+  g_records.push_back({event, std::move(inserts)});
+}
+
+void WriteFailures(TextEncoding encoding) {
+  if (g_not_recorded > 0) {
+    g_records.push_back({LogEvent::kNotRecorded, {std::to_string(g_not_recorded)}});
+  }
+  if (!g_records.empty()) WriteSystemLog(g_records, encoding);
+  g_records.clear();
+  g_not_recorded = 0;
+}
+
+const char* ShellCodeMeaning(int code) {
+  switch (code) {
+    case 2:
+      return "file not found";
+    case 3:
+      return "path not found";
+    case 5:
+      return "access denied";
+    case 8:
+      return "out of memory";
+    case 11:
+      return "not a valid program";
+    case 26:
+      return "sharing violation";
+    case 27:
+      return "incomplete association";
+    case 31:
+      return "no program associated";
+    case 32:
+      return "a DLL not found";
+    default:
+      return "unknown error";
+  }
+}
+
+std::string DescribeRecord(const LogRecord& record) {
+  const std::vector<std::string>& t = record.inserts;
+  switch (record.event) {
+    case LogEvent::kConfigUnreadable:
+      return "The configuration file " + t[0] + " could not be read: " + t[1] + ".";
+    case LogEvent::kLaunchFailed:
+      return "Could not start " + t[0] + " with the parameters \"" + t[1] +
+             "\": the shell answered " + t[2] + " (" + t[3] + ").";
+    case LogEvent::kLineRejected:
+      return "Ignored the line " + t[0] +
+             " of the configuration file: it opens a quote and never closes it.";
+    case LogEvent::kNotRecorded:
+      return t[0] + " more failures of this run were not recorded.";
+  }
+  return std::string();
+}

@@ -1,0 +1,114 @@
+#!/bin/sh
+# Runs the built program on configurations that fail in each way and checks what reaches the
+# platform's log, and that a clean run leaves nothing there and a quiet one prints nothing:
+#   log_test.sh wine PROGRAM ARGREC SCRATCH WINE_RUN PREFIX LOADER
+#     under Wine, whose trace of the event log shows the type and ID of each ReportEventW call
+#     and every string handed to it (as an error or a warning, as the record is);
+#   log_test.sh syslog PROGRAM ARGREC SCRATCH SINK
+#     natively, in a private mount namespace whose /dev/log is the datagram socket of SINK (a
+#     receiver of the test's own), so that the machine's own log is never touched.
+# Exits 77 (skipped) where a private mount namespace cannot be made.
+set -eu
+mode=$1 program=$2 argrec=$3 scratch=$4
+shift 4
+
+case $mode in
+syslog)
+  # Outside the namespace: the receiver, and a file for the bind mount to cover where /dev/log
+  # does not exist (removed afterwards).
+  sink=$1
+  if ! unshare -m true 2>/dev/null; then
+    echo "no private mount namespace (unshare -m needs root): the syslog test is skipped"
+    exit 77
+  fi
+  rm -rf "$scratch"
+  mkdir -p "$scratch/out"
+  "$sink" "$scratch/log.socket" "$scratch/log" &
+  sink_pid=$!
+  made=
+  if [ ! -e /dev/log ] && [ ! -L /dev/log ]; then
+    : >/dev/log
+    made=yes
+  fi
+  trap 'kill $sink_pid; [ -z "$made" ] || rm -f /dev/log' EXIT
+  while [ ! -S "$scratch/log.socket" ]; do sleep 0.01; done
+  unshare -m "$0" syslog-inside "$program" "$argrec" "$scratch"
+  exit
+  ;;
+syslog-inside)
+  mount --bind "$scratch/log.socket" /dev/log
+  config="$scratch/C:\\Tarnwick.cfg"
+  native() { printf '%s' "$1"; }
+  run() { (cd "$scratch" && "$program" >"$scratch/stdout" || true); }
+  # One line a record: its priority (11 error, 12 warning, both of the user facility) and text.
+  records() { sed -e 's/^<\([0-9]*\)>.* tarnwick\[[0-9]*\]: /<\1> /' "$scratch/log" 2>/dev/null || true; }
+  missing='<11> The configuration file C:\Tarnwick.cfg could not be read: No such file or directory.'
+  rejected() { printf '<12> Ignored the line %s of the configuration file: it opens a quote and never closes it.\n' "$1"; }
+  failed() { printf '<11> Could not start %s with the parameters "%s": the shell answered %s (%s).\n' "$@"; }
+  omitted() { printf '<12> %s more failures of this run were not recorded.\n' "$1"; }
+  ;;
+wine)
+  wine_run=$1 prefix=$2 loader=$3
+  rm -rf "$scratch"
+  mkdir -p "$scratch/out"
+  config="$prefix/drive_c/Tarnwick.cfg"
+  native() { printf 'Z:%s' "$1" | tr / '\\'; }
+  run() {
+    WINEDEBUG=-all,err+eventlog,warn+eventlog,fixme+advapi "$wine_run" "$prefix" "$loader" "$program" \
+      >"$scratch/stdout" 2>"$scratch/trace" || true
+  }
+  # One line a record: its type (1 error, 2 warning), its event ID and its strings.
+  records() {
+    awk '/:fixme:advapi:ReportEventW \(/ {
+           if (record != "") print record
+           split($0, field, ","); record = (field[2] + 0) " " (field[4] + 0) ":"; next }
+         /:(err|warn):eventlog:ReportEventW L"/ {
+           text = $0; sub(/^[^"]*"/, "", text); sub(/"$/, "", text); gsub(/\\"/, "\"", text); gsub(/\\\\/, "\\", text)
+           record = record (record ~ /:$/ ? " " : "|") text }
+         END { if (record != "") print record }' "$scratch/trace"
+  }
+  missing='1 1: C:\Tarnwick.cfg|No such file or directory'
+  rejected() { printf '2 3: %s\n' "$1"; }
+  failed() { printf '1 2: %s|%s|%s|%s\n' "$@"; }
+  omitted() { printf '2 4: %s\n' "$1"; }
+  ;;
+esac
+
+status=0
+check() {
+  name=$1 expected=$2
+  run
+  # Datagrams reach the receiver after the run: give them a moment.
+  tries=0
+  while actual=$(records) && [ "$actual" != "$expected" ] && [ $tries -lt 50 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+  rm -f "$scratch/log"
+  if [ "$actual" != "$expected" ]; then
+    printf '%s: the log holds\n%s\ninstead of\n%s\n' "$name" "$actual" "$expected"
+    status=1
+  fi
+  if [ -s "$scratch/stdout" ]; then
+    echo "$name: a quiet run printed something"
+    status=1
+  fi
+}
+
+rec=$(native "$argrec") out=$(native "$scratch/out/") missing_program=$(native "$scratch/missing-program")
+printf '%s %s1 one\r\n' "$rec" "$out" >"$config"
+check "a clean run" ""
+rm -f "$config"
+check "no configuration file" "$missing"
+printf '%s %s2\r\n"unclosed\r\n%s x\r\n' "$rec" "$out" "$missing_program" >"$config"
+check "a failing entry and a rejected line" \
+  "$(rejected '"unclosed')
+$(failed "$missing_program" x 2 'file not found')"
+awk 'BEGIN { for (i = 0; i < 60; i++) printf "\"broken %d\r\n", i }' >"$config"
+expected=$(awk 'BEGIN { for (i = 0; i < 50; i++) printf "\"broken %d\n", i }' | while read -r line; do
+  rejected "$line"
+done)
+check "60 rejected lines" "$expected
+$(omitted 10)"
+rm -f "$config"
+exit $status
