@@ -1,6 +1,5 @@
 #include "report.h"
 
-#include <cstring>
 #include <utility>
 
 #include "shell_open.h"
@@ -15,24 +14,25 @@ std::size_t g_not_recorded = 0;
 // A log record is no place for a whole 10 MB line: keep its start, never half a UTF-8 sequence.
 constexpr std::size_t kMaxInsert = 2000;
 
-std::string Shortened(std::string text) {
-  text.resize(std::strlen(text.c_str()));
-  if (text.size() <= kMaxInsert) return text;
+std::string Shortened(std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  if (text.size() <= kMaxInsert) return std::string(text);
   std::size_t size = kMaxInsert;
   while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
-  text.resize(size);
-  return text + "...";
+  return std::string(text.substr(0, size)) + "...";
 }
 
 }  // namespace
 
-void RecordFailure(LogEvent event, std::vector<std::string> inserts) {
+void RecordFailure(LogEvent event, std::initializer_list<std::string_view> texts) {
+  // Past the limit nothing is copied: a file of a million broken lines costs a count.
   if (g_records.size() >= kMaxRecords) {
     ++g_not_recorded;
     return;
   }
-  for (std::string& text : inserts) text = Shortened(std::move(text));
-  g_records.push_back({event, std::move(inserts)});
+  LogRecord record{event, {}};
+  for (const std::string_view text : texts) record.inserts.push_back(Shortened(text));
+  g_records.push_back(std::move(record));
 }
 
 void WriteFailures(TextEncoding encoding) {

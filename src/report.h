@@ -1,7 +1,9 @@
 #ifndef TARNWICK_REPORT_H_
 #define TARNWICK_REPORT_H_
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common.h"
@@ -24,7 +26,7 @@ struct LogRecord {
 constexpr std::size_t kMaxRecords = 50;
 
 /// Keeps a failure for the platform's log, its texts cut at a NUL byte as the shell sees them.
-void RecordFailure(LogEvent event, std::vector<std::string> inserts);
+void RecordFailure(LogEvent event, std::initializer_list<std::string_view> texts);
 
 /// Writes the failures kept, and a count of those past the limit, to the platform's log, their
 /// texts in `encoding`. Writes nothing, and opens no log, when nothing failed.

@@ -6,19 +6,18 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <string>
+#include <vector>
 
 namespace {
 
-// A text in `encoding` as the wide text the Unicode calls take; a malformed UTF-8 sequence becomes
-// U+FFFD.
-std::wstring Widen(const char* text, TextEncoding encoding) {
+// A text in `encoding` as the zero-terminated wide text the Unicode calls take; a malformed UTF-8
+// sequence becomes U+FFFD. (A vector, not a wide string: that would link the library's whole wide
+// string into an exe meant to stay small.)
+std::vector<wchar_t> Widen(const char* text, TextEncoding encoding) {
   const UINT code_page = encoding == TextEncoding::kUtf8 ? CP_UTF8 : CP_ACP;
   const int size = MultiByteToWideChar(code_page, 0, text, -1, nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(code_page, 0, text, -1, &wide[0], size);
-  wide.pop_back();  // the terminator the count included
+  std::vector<wchar_t> wide(size > 0 ? static_cast<std::size_t>(size) : 1, L'\0');
+  if (size > 0) MultiByteToWideChar(code_page, 0, text, -1, wide.data(), size);
   return wide;
 }
 
@@ -28,8 +27,8 @@ int ShellOpen(const char* application, const char* parameters, TextEncoding enco
   HINSTANCE result;
   if (encoding == TextEncoding::kUtf8) {
     // The ANSI call would read UTF-8 in the ANSI code page and garble every name beyond ASCII.
-    result = ShellExecuteW(nullptr, L"open", Widen(application, encoding).c_str(),
-                           Widen(parameters, encoding).c_str(), nullptr, SW_SHOWNORMAL);
+    result = ShellExecuteW(nullptr, L"open", Widen(application, encoding).data(),
+                           Widen(parameters, encoding).data(), nullptr, SW_SHOWNORMAL);
   } else {
     result = ShellExecuteA(nullptr, "open", application, parameters, nullptr, SW_SHOWNORMAL);
   }
@@ -43,13 +42,16 @@ void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding
   HANDLE log = RegisterEventSourceW(nullptr, L"Tarnwick");
   if (log == nullptr) return;
   for (const LogRecord& record : records) {
-    std::vector<std::wstring> texts;
-    for (const std::string& text : record.inserts) texts.push_back(Widen(text.c_str(), encoding));
-    std::vector<LPCWSTR> inserts;
-    for (const std::wstring& text : texts) inserts.push_back(text.c_str());
+    // A record has at most four texts.
+    std::vector<wchar_t> texts[4];
+    LPCWSTR inserts[4] = {};
+    WORD count = 0;
+    for (; count < 4 && count < record.inserts.size(); ++count) {
+      texts[count] = Widen(record.inserts[count].c_str(), encoding);
+      inserts[count] = texts[count].data();
+    }
     ReportEventW(log, IsError(record.event) ? EVENTLOG_ERROR_TYPE : EVENTLOG_WARNING_TYPE, 0,
-                 static_cast<DWORD>(record.event), nullptr, static_cast<WORD>(inserts.size()), 0,
-                 inserts.data(), nullptr);
+                 static_cast<DWORD>(record.event), nullptr, count, 0, inserts, nullptr);
   }
   DeregisterEventSource(log);
 }
