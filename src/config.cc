@@ -178,6 +178,16 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+struct Mark {
+  std::string_view bytes;
+  FileMark mark;
+};
+constexpr Mark kMarks[] = {
+    {"\xFF\xFE", FileMark::kUtf16Le},
+    {"\xFE\xFF", FileMark::kUtf16Be},
+    {"\xEF\xBB\xBF", FileMark::kUtf8},
+};
+
 }  // namespace
 
 std::string_view DecodeBlock(TextModeReader* reader, std::string_view bytes) {
@@ -188,35 +198,29 @@ std::string_view DecodeBlock(TextModeReader* reader, std::string_view bytes) {
     reader->held.append(bytes.substr(0, take));
     bytes.remove_prefix(take);
     const std::string_view held = reader->held;
-    std::size_t mark_size = 0;
-    if (StartsWith(held, "\xFF\xFE")) {
-      reader->mark = FileMark::kUtf16Le;
-      mark_size = 2;
-    } else if (StartsWith(held, "\xFE\xFF")) {
-      reader->mark = FileMark::kUtf16Be;
-      mark_size = 2;
-    } else if (StartsWith(held, "\xEF\xBB\xBF")) {
-      reader->mark = FileMark::kUtf8;
-      mark_size = 3;
-    } else if (held.size() < 3 && (StartsWith("\xFF\xFE", held) || StartsWith("\xFE\xFF", held) ||
-                                   StartsWith("\xEF\xBB\xBF", held))) {
-      return std::string_view();  // a mark may still follow in the next block
-    } else {
-      reader->mark = FileMark::kNone;
+    reader->mark = FileMark::kNone;
+    carried = held;
+    for (const Mark& mark : kMarks) {
+      if (StartsWith(held, mark.bytes)) {
+        reader->mark = mark.mark;
+        carried = held.substr(mark.bytes.size());
+        break;
+      }
+      // Fewer bytes than a whole mark: it may still follow in the next block.
+      if (StartsWith(mark.bytes, held)) {
+        reader->mark = FileMark::kUndecided;
+        return std::string_view();
+      }
     }
-    carried = held.substr(mark_size);
   }
   if (reader->mark == FileMark::kUtf16Le || reader->mark == FileMark::kUtf16Be) {
     DecodeUtf16(reader, carried);
     DecodeUtf16(reader, bytes);
-  } else if (!carried.empty()) {
-    reader->decoded.assign(carried.data(), carried.size());
-    reader->decoded.append(bytes.data(), bytes.size());
-  } else {
-    reader->held.clear();
-    return bytes;
+    return reader->decoded;
   }
-  reader->held.clear();
+  if (carried.empty()) return bytes;
+  reader->decoded.assign(carried.data(), carried.size());
+  reader->decoded.append(bytes.data(), bytes.size());
   return reader->decoded;
 }
 
@@ -262,10 +266,8 @@ bool EndLines(TextModeReader* reader, std::string* line) {
 }
 
 TextEncoding DecidedEncoding(const TextModeReader& reader) {
-  if (reader.mark == FileMark::kNone || reader.mark == FileMark::kUndecided) {
-    return reader.utf8_seen && !reader.utf8_broken ? TextEncoding::kUtf8 : TextEncoding::kAnsi;
-  }
-  return TextEncoding::kUtf8;
+  if (reader.mark != FileMark::kNone) return TextEncoding::kUtf8;
+  return reader.utf8_seen && !reader.utf8_broken ? TextEncoding::kUtf8 : TextEncoding::kAnsi;
 }
 
 namespace {
@@ -295,7 +297,7 @@ bool Unreadable(std::FILE* file) {
 bool ReadConfig(bool verbose) {
   // Binary mode: the text-mode rules are applied here, so every platform reads a file alike.
   std::FILE* file = std::fopen(kConfigFilePath, "rb");
-  if (file == nullptr) return Unreadable(file);
+  if (file == nullptr) return Unreadable(nullptr);
   // A folder opens on POSIX but fails at the first read: that too is a file that cannot be opened.
   char block[64 * 1024];
   std::size_t got = std::fread(block, 1, sizeof block, file);

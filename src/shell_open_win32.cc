@@ -42,11 +42,11 @@ void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding
   HANDLE log = RegisterEventSourceW(nullptr, L"Tarnwick");
   if (log == nullptr) return;
   for (const LogRecord& record : records) {
-    // A record has at most four texts.
-    std::vector<wchar_t> texts[4];
-    LPCWSTR inserts[4] = {};
+    constexpr WORD kMaxInserts = 4;  // the most texts a record has
+    std::vector<wchar_t> texts[kMaxInserts];
+    LPCWSTR inserts[kMaxInserts] = {};
     WORD count = 0;
-    for (; count < 4 && count < record.inserts.size(); ++count) {
+    for (; count < kMaxInserts && count < record.inserts.size(); ++count) {
       texts[count] = Widen(record.inserts[count].c_str(), encoding);
       inserts[count] = texts[count].data();
     }
