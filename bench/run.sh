@@ -1,13 +1,14 @@
 #!/bin/sh
 # Measures Tarnwick against the floors it cannot beat, side by side in one run:
 #   launching 300 entries of `true`   vs  a bare posix_spawnp loop (spawn_floor.c), and dex -a
-#   reading a million rejected lines  vs  wc -l on the same 33 MB file; the same lines in UTF-8 vs
+#   reading a million rejected lines  vs  wc -l on the same 33 MB file, and vs Tarnwick 1.2.0
+#   (built from commit dc889d4, before the reader knew UTF-8 and UTF-16); the same lines in UTF-8 vs
 #   wc -l, and as UTF-16 vs the UTF-8 file; peak memory while reading
 #   under Wine, where it is installed: tarnwick.exe launching 40 entries of a windowless no-op
 #   program  vs  a bare C loop calling ShellExecuteA 40 times with the same arguments, without
 #   COM and after the same COM initialization as the launcher
 # Rounds alternate the commands; each figure is the median of every run of every round.
-# Prerequisites (Debian): apt-get install hyperfine dex time gcc python3
+# Prerequisites (Debian): apt-get install hyperfine dex time gcc python3, and a git checkout
 #   and for the Wine row the packages of the Windows build in doc/development.md (MinGW-w64, wine).
 # Usage: bench/run.sh [ROUNDS]   (from anywhere; writes build/bench/results.md)
 set -eu
@@ -20,6 +21,12 @@ cd "$top"
 cmake --preset default >/dev/null
 cmake --build --preset default --target tarnwick >/dev/null
 tarnwick=$top/build/default/tarnwick
+# 1.2.0, built the same way from its own commit.
+old=$out/v1.2.0
+rm -rf "$old" && mkdir -p "$old/src"
+git -C "$top" archive dc889d4 | tar -x -C "$old/src"
+cmake -S "$old/src" -B "$old" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$old" --target tarnwick >/dev/null
 cc -O2 -o "$out/spawn_floor" "$top/bench/spawn_floor.c"
 "$top/bench/generate.sh" "$out/input"
 
@@ -53,7 +60,7 @@ while [ "$i" -le "$rounds" ]; do
     -n tarnwick "$tarnwick" -n floor "$out/spawn_floor 300" \
     -n dex "env XDG_CONFIG_HOME=$out/input/autostart XDG_CONFIG_DIRS=/nonexistent dex -a" >/dev/null)
   (cd "$out/input/read" && hyperfine -N --warmup 2 --runs 10 --export-json "$out/read-$i.json" \
-    -n tarnwick "$tarnwick" -n floor "wc -l 'C:\\Tarnwick.cfg'" >/dev/null)
+    -n tarnwick "$tarnwick" -n floor "wc -l 'C:\\Tarnwick.cfg'" -n v1.2.0 "$old/tarnwick" >/dev/null)
   (cd "$out/input/read-utf8" && hyperfine -N --warmup 2 --runs 10 --export-json "$out/utf8-$i.json" \
     -n tarnwick "$tarnwick" -n floor "wc -l 'C:\\Tarnwick.cfg'" >/dev/null)
   (cd "$out/input/read-utf16" && hyperfine -N --warmup 2 --runs 10 --export-json "$out/utf16-$i.json" \
@@ -83,7 +90,8 @@ launch, read = medians("launch"), medians("read")
 utf8, utf16 = medians("utf8"), medians("utf16")
 rows = [
     ("Launch 300 entries of `true`", "bare posix_spawnp loop", launch["tarnwick"], launch["floor"], "at most 1.10x"),
-    ("Read 1,000,000 rejected lines (33 MB)", "`wc -l`", read["tarnwick"], read["floor"], "at most 6x"),
+    ("Read 1,000,000 rejected lines (33 MB)", "`wc -l`", read["tarnwick"], read["floor"], "at most 4x"),
+    ("Read the same lines", "Tarnwick 1.2.0 (commit dc889d4)", read["tarnwick"], read["v1.2.0"], "at most 1.00x"),
     ("Read the same lines in UTF-8 (35 MB)", "`wc -l`", utf8["tarnwick"], utf8["floor"], "at most 6x"),
     ("Read the same lines in UTF-16 (70 MB)", "Tarnwick, the UTF-8 file", utf16["tarnwick"], utf8["tarnwick"], "at most 2x"),
     ("Launch 300 entries of `true`", "`dex -a` (300 autostart entries)", launch["tarnwick"], launch["dex"], "peer"),

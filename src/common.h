@@ -25,4 +25,25 @@ enum class TextEncoding {
 /// The encoding of every text in g_launch_list.
 extern TextEncoding g_launch_encoding;
 
+/// The kinds of record a run leaves in the platform's log; each value is its event ID.
+enum class LogEvent {
+  kConfigUnreadable = 1,  // error: the configuration file's path, the system's reason
+  kLaunchFailed = 2,      // error: application, parameters, the shell's code and its meaning
+  kLineRejected = 3,      // warning: the line
+  kNotRecorded = 4,       // warning: how many failures of the run were not recorded
+};
+
+/// One record for the platform's log: its kind, the texts inserted into its sentence (as the
+/// Windows event log takes them), and that whole sentence (as syslog takes it).
+struct LogRecord {
+  LogEvent event;
+  std::vector<std::string> inserts;
+  std::string sentence;
+};
+
+/// Whether the record is an error (else a warning).
+inline bool IsError(LogEvent event) {
+  return event == LogEvent::kConfigUnreadable || event == LogEvent::kLaunchFailed;
+}
+
 #endif  // TARNWICK_COMMON_H_

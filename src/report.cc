@@ -1,7 +1,9 @@
 #include "report.h"
 
 #include <utility>
+#include <vector>
 
+#include "record_sentences.h"
 #include "shell_open.h"
 
 namespace {
@@ -30,15 +32,16 @@ void RecordFailure(LogEvent event, std::initializer_list<std::string_view> texts
     ++g_not_recorded;
     return;
   }
-  LogRecord record{event, {}};
+  LogRecord record{event, {}, {}};
   for (const std::string_view text : texts) record.inserts.push_back(Shortened(text));
   g_records.push_back(std::move(record));
 }
 
 void WriteFailures(TextEncoding encoding) {
   if (g_not_recorded > 0) {
-    g_records.push_back({LogEvent::kNotRecorded, {std::to_string(g_not_recorded)}});
+    g_records.push_back({LogEvent::kNotRecorded, {std::to_string(g_not_recorded)}, {}});
   }
+  for (LogRecord& record : g_records) record.sentence = DescribeRecord(record);
   if (!g_records.empty()) WriteSystemLog(g_records, encoding);
   g_records.clear();
   g_not_recorded = 0;
@@ -70,18 +73,21 @@ const char* ShellCodeMeaning(int code) {
 }
 
 std::string DescribeRecord(const LogRecord& record) {
-  const std::vector<std::string>& t = record.inserts;
-  switch (record.event) {
-    case LogEvent::kConfigUnreadable:
-      return "The configuration file " + t[0] + " could not be read: " + t[1] + ".";
-    case LogEvent::kLaunchFailed:
-      return "Could not start " + t[0] + " with the parameters \"" + t[1] +
-             "\": the shell answered " + t[2] + " (" + t[3] + ").";
-    case LogEvent::kLineRejected:
-      return "Ignored the line " + t[0] +
-             " of the configuration file: it opens a quote and never closes it.";
-    case LogEvent::kNotRecorded:
-      return t[0] + " more failures of this run were not recorded.";
+  const std::string_view sentence = kRecordSentences[static_cast<int>(record.event)];
+  std::string text;
+  for (std::size_t i = 0; i < sentence.size(); ++i) {
+    // As the event log reads its table: %1 to %9 are the texts; % before anything else escapes it.
+    if (sentence[i] != '%' || i + 1 == sentence.size()) {
+      text += sentence[i];
+      continue;
+    }
+    const char next = sentence[++i];
+    const auto index = static_cast<std::size_t>(next - '1');
+    if (next < '1' || next > '9') {
+      text += next;
+    } else if (index < record.inserts.size()) {
+      text += record.inserts[index];
+    }
   }
-  return std::string();
+  return text;
 }

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "common.h"
-#include "report.h"
 
 /// Asks the platform's shell to "open" `application` with the argument text `parameters`, both in
 /// `encoding`, without waiting for what it starts. Returns the shell's code: above 32 when the

@@ -176,7 +176,7 @@ int ShellOpen(const char* application, const char* parameters, TextEncoding /*en
 void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding /*encoding*/) {
   openlog("tarnwick", LOG_PID, LOG_USER);
   for (const LogRecord& record : records) {
-    syslog(IsError(record.event) ? LOG_ERR : LOG_WARNING, "%s", DescribeRecord(record).c_str());
+    syslog(IsError(record.event) ? LOG_ERR : LOG_WARNING, "%s", record.sentence.c_str());
   }
   closelog();
 }

@@ -101,13 +101,13 @@ inline std::vector<std::string> ReadLines(std::string_view bytes, std::size_t bl
                                           TextEncoding* encoding = nullptr) {
   TextModeReader reader;
   std::vector<std::string> lines;
-  std::string line;
+  std::string_view line;
   for (std::size_t at = 0; at < bytes.size(); at += block) {
-    std::string_view text = DecodeBlock(&reader, bytes.substr(at, block));
-    while (NextLine(&reader, &text, &line)) lines.push_back(line);
+    FeedBlock(&reader, bytes.substr(at, block));
+    while (NextLine(&reader, &line)) lines.emplace_back(line);
   }
-  if (EndLines(&reader, &line)) lines.push_back(line);
-  if (encoding != nullptr) *encoding = DecidedEncoding(reader);
+  if (EndLines(&reader, &line)) lines.emplace_back(line);
+  if (encoding != nullptr) *encoding = DecidedEncoding(reader.decoder);
   return lines;
 }
 

@@ -1,0 +1,50 @@
+#ifndef TARNWICK_DECODE_H_
+#define TARNWICK_DECODE_H_
+
+#include <string>
+#include <string_view>
+
+#include "common.h"
+
+/// What the first bytes of a file say about its encoding.
+enum class FileMark {
+  kUndecided,  // too few bytes seen yet
+  kNone,       // no byte-order mark: UTF-8 if every byte at or above 0x80 is, else ANSI
+  kUtf8,
+  kUtf16Le,
+  kUtf16Be,
+};
+
+/// State of decoding one file, carried from block to block.
+struct Decoder {
+  FileMark mark = FileMark::kUndecided;
+  std::string held;         // the first bytes, while they may still be a byte-order mark
+  std::string decoded;      // the text of the last block, where it differs from its bytes
+  int utf16_byte = -1;      // the first byte of a UTF-16 code unit cut by a block boundary
+  unsigned utf16_high = 0;  // a high surrogate waiting for its low half
+  // The UTF-8 test of a file without a mark, over the bytes read as text.
+  int utf8_needed = 0;                              // continuation bytes still due
+  unsigned char utf8_low = 0x80, utf8_high = 0xBF;  // the range of the next one
+  bool utf8_seen = false;                           // at least one sequence of two or more bytes
+  bool utf8_broken = false;  // a byte at or above 0x80 outside a well-formed sequence
+};
+
+/// The text of the next block of `bytes` of a file: without the byte-order mark, and UTF-16 turned
+/// into UTF-8 (a malformed unit becomes U+FFFD). The result may point into `decoder`, and holds
+/// only until the next call.
+std::string_view DecodeBlock(Decoder* decoder, std::string_view bytes);
+
+/// The text a file cut short leaves undecoded: the first bytes of a mark that never came are
+/// text; half a UTF-16 unit, or a high surrogate alone, is one U+FFFD. Holds until the next call.
+std::string_view EndDecoding(Decoder* decoder);
+
+/// Follows `text`, read from a file without a mark, through the UTF-8 test; does nothing for a
+/// file with a mark. Call it on all the text that counts, in order, across blocks.
+void CheckUtf8(Decoder* decoder, std::string_view text);
+
+/// The encoding of all the text of a file, once every piece of it went through CheckUtf8: UTF-8
+/// for a file with a mark, or one whose every byte at or above 0x80 is part of a whole, well-formed
+/// UTF-8 sequence and that holds one; else ANSI.
+TextEncoding DecidedEncoding(const Decoder& decoder);
+
+#endif  // TARNWICK_DECODE_H_
