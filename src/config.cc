@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "report.h"
+#include "shell_open.h"
 
 std::string SliceRange(std::string_view text, std::ptrdiff_t from, std::ptrdiff_t to) {
   if (from < 0 || from >= to || static_cast<std::size_t>(to) > text.size()) return std::string();
@@ -109,11 +110,11 @@ void AcceptLine(std::string_view line, bool verbose) {
   if (verbose) std::printf("\tApplication: %s\n", std::string(line).c_str());
 }
 
-// Records why the file could not be read, with the system's reason for the last failed call.
-bool Unreadable(std::FILE* file) {
-  const int error = errno;
+// Records why the file could not be read: `reason`, or the system's for the last failed call.
+bool Unreadable(std::FILE* file, const char* reason = nullptr) {
+  if (reason == nullptr) reason = std::strerror(errno);
+  RecordFailure(LogEvent::kConfigUnreadable, {kConfigFilePath, reason});
   if (file != nullptr) std::fclose(file);
-  RecordFailure(LogEvent::kConfigUnreadable, {kConfigFilePath, std::strerror(error)});
   return false;
 }
 
@@ -123,6 +124,8 @@ bool ReadConfig(bool verbose) {
   // Binary mode: the text-mode rules are applied here, so every platform reads a file alike.
   std::FILE* file = std::fopen(kConfigFilePath, "rb");
   if (file == nullptr) return Unreadable(nullptr);
+  // A list somebody else can write would start their commands as this user.
+  if (const char* reason = UntrustedReason(file)) return Unreadable(file, reason);
   // A folder opens on POSIX but fails at the first read: that too is a file that cannot be opened.
   char block[64 * 1024];
   std::size_t got = std::fread(block, 1, sizeof block, file);

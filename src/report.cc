@@ -16,15 +16,32 @@ std::size_t g_not_recorded = 0;
 // A log record is no place for a whole 10 MB line: keep its start, never half a UTF-8 sequence.
 constexpr std::size_t kMaxInsert = 2000;
 
-std::string Shortened(std::string_view text) {
-  text = text.substr(0, text.find('\0'));
-  if (text.size() <= kMaxInsert) return std::string(text);
-  std::size_t size = kMaxInsert;
-  while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
-  return std::string(text.substr(0, size)) + "...";
-}
-
 }  // namespace
+
+std::string RecordText(std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  std::size_t size = text.size();
+  if (size > kMaxInsert) {
+    size = kMaxInsert;
+    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+  }
+  std::string shown;
+  shown.reserve(size);
+  for (const char c : text.substr(0, size)) {
+    // A CR or an ESC could make the record pass for another one on a terminal.
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      constexpr char kHex[] = "0123456789abcdef";
+      shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+    } else if (c == '\\') {
+      shown += "\\\\";
+    } else {
+      shown += c;
+    }
+  }
+  if (size < text.size()) shown += "...";
+  return shown;
+}
 
 void RecordFailure(LogEvent event, std::initializer_list<std::string_view> texts) {
   // Past the limit nothing is copied: a file of a million broken lines costs a count.
@@ -33,7 +50,7 @@ void RecordFailure(LogEvent event, std::initializer_list<std::string_view> texts
     return;
   }
   LogRecord record{event, {}, {}};
-  for (const std::string_view text : texts) record.inserts.push_back(Shortened(text));
+  for (const std::string_view text : texts) record.inserts.push_back(RecordText(text));
   g_records.push_back(std::move(record));
 }
 

@@ -11,7 +11,12 @@
 /// At most this many failures of one run are recorded; one more record counts the rest.
 constexpr std::size_t kMaxRecords = 50;
 
-/// Keeps a failure for the platform's log, its texts cut at a NUL byte as the shell sees them.
+/// A text as a record carries it: up to its first NUL byte, as the shell sees it; only its start
+/// when it is long, never cut inside a UTF-8 sequence; each byte below 0x20 and 0x7F written as
+/// \xNN, and a backslash as \\, so that no text can pass for something else.
+std::string RecordText(std::string_view text);
+
+/// Keeps a failure for the platform's log, each of its texts as RecordText makes it.
 void RecordFailure(LogEvent event, std::initializer_list<std::string_view> texts);
 
 /// Writes the failures kept, and a count of those past the limit, to the platform's log, their

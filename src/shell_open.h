@@ -1,6 +1,7 @@
 #ifndef TARNWICK_SHELL_OPEN_H_
 #define TARNWICK_SHELL_OPEN_H_
 
+#include <cstdio>
 #include <vector>
 
 #include "common.h"
@@ -15,6 +16,11 @@ int ShellOpen(const char* application, const char* parameters,
 /// narration that goes away must not end the run; on Windows the shell gets the COM apartment it
 /// asks its callers for. Never fails the run.
 void PrepareProcess();
+
+/// Why the opened configuration `file` must not be trusted, or null when it may be. On POSIX it
+/// must belong to this user or root, and no one else may write to it: not other users, nor its
+/// group unless that is the owner's own group with no other member. Always null on Windows.
+const char* UntrustedReason(std::FILE* file);
 
 /// Writes `records` to the platform's log, their texts in `encoding`: the Windows event log
 /// (source Tarnwick) or syslog (tag tarnwick). A log that cannot be written is left alone.

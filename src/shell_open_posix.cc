@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -104,7 +106,8 @@ bool IsUrl(const std::string& name) {
 }
 
 // Starts `args` on its own, as the shell would: a new session, standard streams on /dev/null (so
-// nothing holds the launcher's output open), default signal handling. Never waits for it.
+// nothing holds the launcher's output open) and no other descriptor, default signal handling.
+// Never waits for it.
 int Spawn(const std::vector<std::string>& args, bool search_path) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
@@ -126,6 +129,8 @@ int Spawn(const std::vector<std::string>& args, bool search_path) {
   int error = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (error == 0) error = posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   if (error == 0) error = posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // Whatever else the launcher was handed open (without close-on-exec) is not the child's.
+  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   if (error == 0) {
     error = posix_spawnattr_setflags(
         &attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -149,7 +154,43 @@ int OpenWithDesktop(const std::string& name) {
   return error == ENOENT ? kNoAssociation : CodeFor(error);
 }
 
+// Whether `group` is the own group of the user `owner`: the owner's primary group, with no other
+// member, as Debian and Ubuntu give every user (whose umask 002 then makes files 0664).
+bool IsOwnGroup(uid_t owner, gid_t group) {
+  const passwd* user = getpwuid(owner);
+  if (user == nullptr || user->pw_gid != group) return false;
+  const std::string name = user->pw_name;  // the next lookup may overwrite it
+  const struct group* entry = getgrgid(group);
+  if (entry == nullptr) return false;
+  for (char** member = entry->gr_mem; *member != nullptr; ++member) {
+    if (name != *member) return false;
+  }
+  // Nor may another user have it as their primary group.
+  bool alone = true;
+  setpwent();
+  while (const passwd* other = getpwent()) {
+    if (other->pw_gid == group && other->pw_uid != owner) {
+      alone = false;
+      break;
+    }
+  }
+  endpwent();
+  return alone;
+}
+
 }  // namespace
+
+const char* UntrustedReason(std::FILE* file) {
+  // The opened file itself, not its path again: the path may be swapped in between.
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0) return std::strerror(errno);
+  if (info.st_uid != geteuid() && info.st_uid != 0) return "Owned by another user";
+  if ((info.st_mode & S_IWOTH) != 0) return "Writable by other users";
+  if ((info.st_mode & S_IWGRP) != 0 && !IsOwnGroup(info.st_uid, info.st_gid)) {
+    return "Writable by a group that is not its owner's own";
+  }
+  return nullptr;
+}
 
 // Every text is passed as its bytes: a UTF-8 file's are already what POSIX programs expect.
 int ShellOpen(const char* application, const char* parameters, TextEncoding /*encoding*/) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "report.h"
 #include "test_util.h"
 
 // Out-of-range requests give an empty text instead of failing.
@@ -154,5 +156,28 @@ TEST(NextLineTest, AppliesTextModeRulesAcrossBlocks) {
       EXPECT_EQ(lines, row.lines) << "blocks of " << block;
       EXPECT_EQ(encoding, row.encoding) << "blocks of " << block;
     }
+  }
+}
+
+// A text goes into a log record up to its first NUL, cut after 2000 bytes (never inside a UTF-8
+// sequence), with every control byte and backslash written so that it cannot pass for another.
+TEST(RecordTextTest, CutsAndEscapesWhatTheLogShows) {
+  const std::string a(1999, 'a');
+  const std::pair<std::string, std::string> rows[] = {
+      {"a\x1b[2K\rb", R"(a\x1b[2K\x0db)"},
+      {"\x1f\x20\x7e", R"(\x1f )"
+                       "~"},
+      {"\x7f", R"(\x7f)"},
+      {R"(C:\a)", R"(C:\\a)"},
+      {std::string("a\0b", 3), "a"},
+      {"\xC3\xA9\x80\xFF", "\xC3\xA9\x80\xFF"},
+      {a + "b", a + "b"},
+      {a + "bc", a + "b..."},
+      {a + "\xC3\xA9", a + "..."},
+      {a + "b\xC3\xA9", a + "b..."},
+  };
+  for (const auto& [text, shown] : rows) {
+    SCOPED_TRACE(text.substr(0, 20));
+    EXPECT_EQ(RecordText(text), shown);
   }
 }

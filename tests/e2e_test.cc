@@ -12,6 +12,7 @@
 
 #ifndef _WIN32
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 using namespace std::string_literals;
@@ -117,6 +118,8 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     std::vector<std::pair<std::string, std::string>> recorded;  // file in @DIR@, its content
     std::string from = ".";  // the working folder, below the test's own
     bool hangs_up = false;   // the reader goes away after the first line
+    int mode = 0;            // the file's permission bits, where not 0
+    const char* owner = "";  // whom the file is given to: "user" (another), "group" (a shared one)
   };
   const std::string good = "@REC@ @DIR@/g1 a\r\n";
   const std::string good_narration = std::string(kReadStart) + "\tApplication: @REC@ @DIR@/g1 a\n" +
@@ -259,6 +262,21 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
 #ifndef _WIN32
       {"standard output closed", good, "-v >&-", "", 0, {{"g1", "a\n"}}},
 #endif
+#ifndef _WIN32
+      // A list somebody else may write is never run.
+      {"owned by another user", good, "-v", kNoConfig, kFailed, {}, ".", false, 0644, "user"},
+      {"writable by others", good, "-v", kNoConfig, kFailed, {}, ".", false, 0646},
+      {"writable by a shared group", good, "-v", kNoConfig, kFailed, {}, ".", false, 0664, "group"},
+      {"writable by the own group",
+       good,
+       "-v",
+       good_narration,
+       0,
+       {{"g1", "a\n"}},
+       ".",
+       false,
+       0664},
+#endif
 #ifdef _WIN64
       // What the user's System32 holds, which a 32-bit program would look for in SysWOW64.
       {"a program only in the 64-bit System32",
@@ -297,6 +315,22 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
       const bool utf16 = config.compare(0, 7, "@UTF-16") == 0;
       WriteFile(kConfigFilePath, utf16 ? Utf16(config.substr(10), config[8] == 'L') : config);
     }
+#ifndef _WIN32
+    if (row.mode != 0) fs::permissions(kConfigFilePath, static_cast<fs::perms>(row.mode));
+    // Root may give the file to nobody, or to nogroup; others, to a second group of their own.
+    gid_t groups[64];
+    const int count = getgroups(64, groups);
+    const gid_t shared = getuid() == 0 ? 65534
+                         : count > 1   ? groups[groups[0] == getgid()]
+                                       : getgid();
+    if ((row.owner == "user"s && chown(kConfigFilePath, 65534, -1) != 0) ||
+        (row.owner == "group"s &&
+         (shared == getgid() || chown(kConfigFilePath, -1, shared) != 0))) {
+      std::printf("%s: skipped, the file cannot be given away here\n", row.name);
+      RemoveWhenFree(dir);
+      continue;
+    }
+#endif
     std::string output;
     EXPECT_EQ(RunTarnwick(GetParam(), row.arguments, row.from, row.hangs_up, &output), row.status);
     EXPECT_EQ(output, Printed(fill(row.output)));

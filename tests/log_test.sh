@@ -42,8 +42,9 @@ syslog-inside)
   run() { (cd "$scratch" && "$program" >"$scratch/stdout" || true); }
   # One line a record: its priority (11 error, 12 warning, both of the user facility) and text.
   records() { sed -e 's/^<\([0-9]*\)>.* tarnwick\[[0-9]*\]: /<\1> /' "$scratch/log" 2>/dev/null || true; }
-  missing='<11> The configuration file C:\Tarnwick.cfg could not be read: No such file or directory.'
-  rejected() { printf '<12> Ignored the line %s of the configuration file: it opens a quote and never closes it.\n' "$1"; }
+  missing='<11> The configuration file C:\\Tarnwick.cfg could not be read: No such file or directory.'
+  planted='<11> The configuration file C:\\Tarnwick.cfg could not be read: Writable by other users.'
+  rejected() { printf '<12> Ignored a line of the configuration file that opens a quote and never closes it: %s\n' "$1"; }
   failed() { printf '<11> Could not start %s with the parameters "%s": the shell answered %s (%s).\n' "$@"; }
   omitted() { printf '<12> %s more failures of this run were not recorded.\n' "$1"; }
   ;;
@@ -67,12 +68,15 @@ wine)
            record = record (record ~ /:$/ ? " " : "|") text }
          END { if (record != "") print record }' "$scratch/trace"
   }
-  missing='1 1: C:\Tarnwick.cfg|No such file or directory'
+  missing='1 1: C:\\Tarnwick.cfg|No such file or directory'
   rejected() { printf '2 3: %s\n' "$1"; }
   failed() { printf '1 2: %s|%s|%s|%s\n' "$@"; }
   omitted() { printf '2 4: %s\n' "$1"; }
   ;;
 esac
+
+# What a record shows of a text: each backslash doubled.
+shown() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
 
 status=0
 check() {
@@ -100,15 +104,20 @@ printf '%s %s1 one\r\n' "$rec" "$out" >"$config"
 check "a clean run" ""
 rm -f "$config"
 check "no configuration file" "$missing"
-printf '%s %s2\r\n"unclosed\r\n%s x\r\n' "$rec" "$out" "$missing_program" >"$config"
+printf '%s %s2\r\n"unclosed\033[2K\r\n%s x\r\n' "$rec" "$out" "$missing_program" >"$config"
 check "a failing entry and a rejected line" \
-  "$(rejected '"unclosed')
-$(failed "$missing_program" x 2 'file not found')"
+  "$(rejected '"unclosed\x1b[2K')
+$(failed "$(shown "$missing_program")" x 2 'file not found')"
 awk 'BEGIN { for (i = 0; i < 60; i++) printf "\"broken %d\r\n", i }' >"$config"
 expected=$(awk 'BEGIN { for (i = 0; i < 50; i++) printf "\"broken %d\n", i }' | while read -r line; do
   rejected "$line"
 done)
 check "60 rejected lines" "$expected
 $(omitted 10)"
+if [ "$mode" = syslog-inside ]; then
+  printf '%s %s3\n' "$rec" "$out" >"$config"
+  chmod 666 "$config"
+  check "a file anyone may change" "$planted"
+fi
 rm -f "$config"
 exit $status

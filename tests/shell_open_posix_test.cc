@@ -1,6 +1,7 @@
 // What "open" answers on POSIX, where the project stands in for the Windows shell.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -91,5 +92,17 @@ TEST(ShellOpenPosixTest, AnswersWithTheShellsCodes) {
   EXPECT_EQ(sid, pid);
   EXPECT_NE(sid, getsid(0));
   kill(pid, SIGTERM);
+
+  // A descriptor the launcher was handed without close-on-exec does not reach what it starts.
+  const int inherited = open("/dev/null", O_RDONLY);
+  const std::string fd_file = (dir / "fd").string();
+  const std::string probe = "-c \"[ -e /proc/$$/fd/" + std::to_string(inherited) +
+                            " ] && echo open > " + fd_file + ".part || echo closed > " + fd_file +
+                            ".part; mv " + fd_file + ".part " + fd_file + "\"";
+  ASSERT_EQ(ShellOpen("sh", probe.c_str()), 33);
+  close(inherited);
+  std::string state;
+  ASSERT_TRUE(WaitForFile(fd_file, &state));
+  EXPECT_EQ(state, "closed\n");
   fs::remove_all(dir);
 }
