@@ -2,8 +2,9 @@
 # Runs the built program on configurations that fail in each way and checks what reaches the
 # platform's log, and that a clean run leaves nothing there and a quiet one prints nothing:
 #   log_test.sh wine PROGRAM ARGREC SCRATCH WINE_RUN PREFIX LOADER
-#     under Wine, whose trace of the event log shows the type and ID of each ReportEventW call
-#     and every string handed to it (as an error or a warning, as the record is);
+#     under Wine, whose trace of the event log shows the type and ID of each ReportEventW call,
+#     whether it named a user (the SID's address only), and every string handed to it (as an
+#     error or a warning, as the record is);
 #   log_test.sh syslog PROGRAM ARGREC SCRATCH SINK
 #     natively, in a private mount namespace whose /dev/log is the datagram socket of SINK (a
 #     receiver of the test's own), so that the machine's own log is never touched.
@@ -62,7 +63,8 @@ wine)
   records() {
     awk '/:fixme:advapi:ReportEventW \(/ {
            if (record != "") print record
-           split($0, field, ","); record = (field[2] + 0) " " (field[4] + 0) ":"; next }
+           split($0, field, ","); record = (field[2] + 0) " " (field[4] + 0) ":"
+           if (field[5] ~ /^0+$/) record = record " (no user)"; next }
          /:(err|warn):eventlog:ReportEventW L"/ {
            text = $0; sub(/^[^"]*"/, "", text); sub(/"$/, "", text); gsub(/\\"/, "\"", text); gsub(/\\\\/, "\\", text)
            record = record (record ~ /:$/ ? " " : "|") text }
