@@ -23,6 +23,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# xdg-open opens what is not a program (URLs, folders, documents); programs start without it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "start a fixed list of applications in one go
 Tarnwick reads one configuration file, one entry per line (a program, document,
 folder or URL, optionally followed by parameters), and starts every entry in

@@ -23,6 +23,16 @@ if(NOT imports STREQUAL expected)
   list(APPEND failures "imports: ${imports}; expected only: ${expected}")
 endif()
 
+# A 32-bit exe declares that it registers no structured exception handler, which is true only
+# while no code of it writes the handler chain at fs:0.
+if(FORMAT STREQUAL "pei-i386")
+  execute_process(COMMAND ${OBJDUMP} -d ${EXE} OUTPUT_VARIABLE code COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT dump MATCHES "DllCharacteristics[\t ]+[0-9a-f]*[4c5d6e7f][0-9a-f][0-9a-f]\n" OR
+     code MATCHES "%fs:0x0[,\n]")
+    list(APPEND failures "no-SEH flag missing, or code that registers a handler")
+  endif()
+endif()
+
 # The manifest is stored as the text it was written in: one string per line.
 file(STRINGS ${EXE} manifest REGEX "requestedExecutionLevel|supportedOS|activeCodePage")
 set(wanted "requestedExecutionLevel level=\"asInvoker\""

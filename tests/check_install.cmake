@@ -18,6 +18,11 @@ file(STRINGS ${PREFIX}/${doc}/copyright licence REGEX "^License: Expat$")
 if(NOT licence)
   message(FATAL_ERROR "the copyright file does not name the Expat (MIT) licence")
 endif()
+# The package recommends what opens URLs, folders and documents.
+include(${BUILD}/CPackConfig.cmake)
+if(NOT CPACK_DEBIAN_PACKAGE_RECOMMENDS STREQUAL "xdg-utils")
+  message(FATAL_ERROR "the Debian package does not recommend xdg-utils")
+endif()
 execute_process(COMMAND ${PREFIX}/bin/tarnwick -v RESULT_VARIABLE status OUTPUT_VARIABLE output
   WORKING_DIRECTORY ${PREFIX})
 if(NOT status EQUAL 255 OR NOT output MATCHES "^ERROR: No config file was found")

@@ -89,6 +89,7 @@ msi)
   [ "$(products)" = 1 ] || { echo "the upgrade left $(products) entries in Apps"; exit 1; }
   ! wine msiexec /i "$older" /qn || { echo "a downgrade was not refused"; exit 1; }
   [ -f "$prefix/drive_c/Program Files/Tarnwick/LICENSE" ] || { echo "no LICENSE installed"; exit 1; }
+  [ -f "$prefix/drive_c/Program Files/Tarnwick/Tarnwick.task.xml" ] || { echo "no task installed"; exit 1; }
   source=$(wine reg query "$event_source" | tr -s ' \t' ' ')
   case $source in
   *'EventMessageFile REG_SZ C:\Program Files\Tarnwick\tarnwickw.exe'*'TypesSupported REG_DWORD 0x7'*) ;;
