@@ -26,7 +26,7 @@ if(WIXL AND MSIBUILD AND FAKETIME)
     COMMAND ${TARNWICK_MSI_COMMAND} -DMSI=${TARNWICK_MSI} -DVERSION=${PROJECT_VERSION}
       -P ${PROJECT_SOURCE_DIR}/packaging/msi.cmake
     DEPENDS tarnwick tarnwickw packaging/tarnwick.wxs packaging/msi.cmake CHANGELOG.md README.md
-      LICENSE ${tarnwick_docs} examples/windows.cfg examples/windows-task.xml
+      LICENSE THIRD-PARTY-NOTICES.txt ${tarnwick_docs} examples/windows.cfg examples/windows-task.xml
     VERBATIM)
   add_custom_target(msi ALL DEPENDS ${TARNWICK_MSI})
   set(CPACK_TARNWICK_MSI ${TARNWICK_MSI})

@@ -66,6 +66,37 @@ if(NOT messages)
   list(APPEND failures "no message table for the event log")
 endif()
 
+# Every archive the linker took code from has its notices in the notices file, under the heading
+# that the table names for it; an archive the table does not know fails, as its licence is unknown.
+set(notices_of
+  "^(crt2\\.o|libmingw32\\.a|libmingwex\\.a|libmoldname\\.a|libmsvcrt\\.a|lib[a-z0-9]+32\\.a|libuuid\\.a)$=MinGW-w64 runtime"
+  "^(libpthread\\.a|libwinpthread\\.a)$=winpthreads"
+  "^(libstdc\\+\\+\\.a|libgcc\\.a|libgcc_eh\\.a|libssp\\.a|libssp_nonshared\\.a|crtbegin\\.o|crtend\\.o)$=GCC runtime libraries")
+file(STRINGS ${MAP} linked REGEX "^(/[^ (]+\\.a\\(|LOAD /[^ ]+\\.o$)")
+file(STRINGS ${NOTICES} headings REGEX "^== .* ==$")
+set(archives)
+foreach(line ${linked})
+  string(REGEX REPLACE "^LOAD |\\(.*$" "" path "${line}")
+  get_filename_component(archive "${path}" NAME)
+  list(APPEND archives ${archive})
+endforeach()
+list(REMOVE_DUPLICATES archives)
+foreach(archive ${archives})
+  set(heading)
+  foreach(row ${notices_of})
+    string(REGEX REPLACE "=.*" "" pattern "${row}")
+    if(archive MATCHES "${pattern}")
+      string(REGEX REPLACE ".*=" "" heading "${row}")
+    endif()
+  endforeach()
+  list(FIND headings "== ${heading} ==" at)
+  if(NOT heading)
+    list(APPEND failures "${archive} is linked, and its licence is not known")
+  elseif(at EQUAL -1)
+    list(APPEND failures "${archive} is linked, and ${NOTICES} lacks its notices (${heading})")
+  endif()
+endforeach()
+
 if(CONFIG MATCHES "Release|MinSizeRel")
   file(SIZE ${EXE} size)
   if(size GREATER 262144)

@@ -88,8 +88,9 @@ msi)
   wine msiexec /i "$program" /qn
   [ "$(products)" = 1 ] || { echo "the upgrade left $(products) entries in Apps"; exit 1; }
   ! wine msiexec /i "$older" /qn || { echo "a downgrade was not refused"; exit 1; }
-  [ -f "$prefix/drive_c/Program Files/Tarnwick/LICENSE" ] || { echo "no LICENSE installed"; exit 1; }
-  [ -f "$prefix/drive_c/Program Files/Tarnwick/Tarnwick.task.xml" ] || { echo "no task installed"; exit 1; }
+  for file in LICENSE THIRD-PARTY-NOTICES.txt Tarnwick.task.xml; do
+    [ -f "$prefix/drive_c/Program Files/Tarnwick/$file" ] || { echo "no $file installed"; exit 1; }
+  done
   source=$(wine reg query "$event_source" | tr -s ' \t' ' ')
   case $source in
   *'EventMessageFile REG_SZ C:\Program Files\Tarnwick\tarnwickw.exe'*'TypesSupported REG_DWORD 0x7'*) ;;
