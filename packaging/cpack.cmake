@@ -38,5 +38,22 @@ if(CPACK_TARNWICK_RELEASE)
     get_filename_component(name ${file} NAME)
     string(APPEND sums "${hash}  ${name}\n")
   endforeach()
-  file(WRITE ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS "${sums}")
+  set(sums_file ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS)
+  file(WRITE ${sums_file} "${sums}")
+  # With the deployer's OpenPGP key, a detached, ASCII-armoured signature of the sums beside them.
+  file(REMOVE ${sums_file}.asc)
+  if(CPACK_TARNWICK_OPENPGP_KEY)
+    execute_process(COMMAND sqop sign --as=text ${CPACK_TARNWICK_OPENPGP_KEY} INPUT_FILE ${sums_file}
+      OUTPUT_FILE ${sums_file}.asc RESULT_VARIABLE failed ERROR_VARIABLE error)
+  elseif(CPACK_TARNWICK_GPG_KEY)
+    execute_process(COMMAND gpg --batch --yes --local-user ${CPACK_TARNWICK_GPG_KEY} --armor
+        --detach-sign --output ${sums_file}.asc ${sums_file}
+      RESULT_VARIABLE failed ERROR_VARIABLE error)
+  endif()
+  if(failed)
+    # No sums without their signature, when one was asked for.
+    file(REMOVE ${sums_file} ${sums_file}.asc)
+    string(STRIP "${error}" error)
+    message(FATAL_ERROR "Could not sign SHA256SUMS: ${error}")
+  endif()
 endif()

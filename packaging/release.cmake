@@ -13,6 +13,19 @@ string(APPEND CMAKE_EXE_LINKER_FLAGS " ${LDFLAGS}")
 if(NOT TARNWICK_EPOCH)
   message(FATAL_ERROR "A release needs SOURCE_DATE_EPOCH or a git checkout, for its time stamps.")
 endif()
+# The keys are checked here, before anything is built; the sub-builds get them as they are.
+include(${PROJECT_SOURCE_DIR}/packaging/signing.cmake)
+set(sign_options)
+foreach(setting TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_PKCS11_KEY
+    TARNWICK_SIGN_CERTS TARNWICK_SIGN_PASSWORD_FILE TARNWICK_SIGN_TIMESTAMP_URL)
+  # Always given, empty when not set, so that no earlier release's key lingers in a sub-build.
+  # A PKCS#11 URI holds semicolons, which a command line here must not split.
+  string(REPLACE ";" "$<SEMICOLON>" value "${${setting}}")
+  list(APPEND sign_options "-D${setting}=${value}")
+endforeach()
+set(CPACK_TARNWICK_OPENPGP_KEY ${TARNWICK_OPENPGP_KEY})
+set(CPACK_TARNWICK_GPG_KEY ${TARNWICK_GPG_KEY})
+
 # Each from its Windows preset, into a folder of this build, without tests.
 set(release_presets windows windows64)
 set(release_arches win32 win64)
@@ -22,6 +35,7 @@ foreach(preset arch IN ZIP_LISTS release_presets release_arches)
   add_custom_target(release_${arch} ALL
     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_EPOCH}
       ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} --preset ${preset} -B ${sub} -DBUILD_TESTING=OFF
+      ${sign_options} -DTARNWICK_SIGNATURES=$<$<BOOL:${TARNWICK_SIGNATURES}>:${TARNWICK_SIGNATURES}/${arch}>
     COMMAND ${CMAKE_COMMAND} --build ${sub}
     COMMAND ${CMAKE_COMMAND} -E chdir ${sub} ${CMAKE_CPACK_COMMAND} -B ${sub}/package
     COMMAND ${CMAKE_COMMAND} -E copy ${sub}/package/${package}.zip ${sub}/package/${package}.msi

@@ -12,6 +12,20 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 
 # The MSI is built from an install of this build.
 set(TARNWICK_MSI ${PROJECT_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}.msi)
+
+# With the deployer's key, each exe is signed as soon as it is linked, so that the zip and the
+# MSI hold signed exes, and the MSI is signed once built.
+include(${PROJECT_SOURCE_DIR}/packaging/signing.cmake)
+set(sign_script ${PROJECT_SOURCE_DIR}/packaging/sign.cmake)
+set(sign_msi)
+if(tarnwick_sign)
+  set(sign_msi COMMAND ${tarnwick_sign} -DFILE=${TARNWICK_MSI} -P ${sign_script})
+  foreach(program ${tarnwick_programs})
+    add_custom_command(TARGET ${program} POST_BUILD
+      COMMAND ${tarnwick_sign} -DFILE=$<TARGET_FILE:${program}> -P ${sign_script} VERBATIM)
+  endforeach()
+endif()
+
 find_program(WIXL wixl)
 find_program(MSIBUILD msibuild)
 find_program(FAKETIME faketime)
@@ -25,6 +39,7 @@ if(WIXL AND MSIBUILD AND FAKETIME)
       --config $<CONFIG>
     COMMAND ${TARNWICK_MSI_COMMAND} -DMSI=${TARNWICK_MSI} -DVERSION=${PROJECT_VERSION}
       -P ${PROJECT_SOURCE_DIR}/packaging/msi.cmake
+    ${sign_msi}
     DEPENDS tarnwick tarnwickw packaging/tarnwick.wxs packaging/msi.cmake CHANGELOG.md README.md
       LICENSE THIRD-PARTY-NOTICES.txt ${tarnwick_docs} examples/windows.cfg examples/windows-task.xml
     VERBATIM)
