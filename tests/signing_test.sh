@@ -1,0 +1,108 @@
+#!/bin/sh
+# The release signed with a deployer's own keys, made for the test and thrown away with it: a CA,
+# a PKCS#12 file, a SoftHSM2 token and an OpenPGP key. Builds the release from a clone of this
+# commit, signed each way, checks what came out, the release check, and the refusals.
+# Usage: tests/signing_test.sh   (needs what the release needs, and osslsigncode, softhsm2,
+#        libengine-pkcs11-openssl, sqop, msitools, faketime and wine)
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+keys=$work/keys
+mkdir -p "$keys/tokens"
+cd "$keys"
+
+# The CA, and signers certified by it: one good, one expired, one for web servers only.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-CA \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
+signer() { # NAME USAGE [faketime date]
+  openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$1" 2>/dev/null
+  printf 'extendedKeyUsage=%s\nkeyUsage=critical,digitalSignature\n' "$2" >"$1.ext"
+  ${3:+faketime "$3"} openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial \
+    -days 1 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+  openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -certfile ca.pem -passout file:password \
+    -out "$1.p12"
+}
+printf 'secret\n' >password && printf 'wrong\n' >wrong && printf '1234' >pin && printf '9999' >bad-pin
+signer good codeSigning && signer expired codeSigning 2020-01-01 && signer web serverAuth
+export SOFTHSM2_CONF=$keys/softhsm2.conf
+printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$keys/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label tarnwick --so-pin 4321 --pin 1234 >/dev/null
+openssl pkcs8 -topk8 -nocrypt -in good.key -out good.p8
+softhsm2-util --import good.p8 --token tarnwick --label signer --id 01 --pin 1234 >/dev/null
+cat good.pem ca.pem >chain.pem
+sqop generate-key "Tarnwick test <release@example.org>" >openpgp.key
+sqop extract-cert <openpgp.key >openpgp.cert
+
+git clone -q "$top" "$work/source"
+release=$work/source/build/release
+p12="TARNWICK_SIGN_PKCS12=$keys/good.p12 TARNWICK_SIGN_PASSWORD_FILE=$keys/password"
+token="TARNWICK_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so TARNWICK_SIGN_CERTS=$keys/chain.pem"
+token="$token TARNWICK_SIGN_PKCS11_KEY=pkcs11:token=tarnwick;object=signer TARNWICK_SIGN_PASSWORD_FILE=$keys/pin"
+# Builds the release in the clone, with the settings given; the old release files go first, its
+# caches stay, so that nothing of an earlier signing can linger unseen.
+build() {
+  rm -f "$release"/*.zip "$release"/*.msi "$release"/*.deb "$release"/SHA256SUMS*
+  (cd "$work/source" && env "$@" cmake --workflow --preset release >"$work/log" 2>&1)
+}
+# Every exe and MSI of the release verifies against the test's CA (exes from the zips and MSIs).
+signed() {
+  rm -rf "$work/out" && mkdir -p "$work/out" && cd "$work/out"
+  for arch in win32 win64; do
+    mkdir zip-$arch && (cd zip-$arch && cmake -E tar xf "$release"/tarnwick-*-$arch.zip)
+    msiextract -C msi-$arch "$release"/tarnwick-*-$arch.msi >/dev/null
+  done
+  ls "$release"/*.msi >files && find zip-* msi-* -name '*.exe' >>files && [ "$(wc -l <files)" -eq 10 ]
+  while IFS= read -r file; do
+    osslsigncode verify -CAfile "$keys/ca.pem" -in "$file" >/dev/null 2>&1 || return 1
+  done <files
+}
+runs_under_wine() { # no configuration in the fresh prefix: the run ends with -1
+  status=0
+  "$top/cmake/wine-run" "$work/wine" /usr/lib/wine/wine64 "$work/out/zip-win64/tarnwick.exe" || status=$?
+  [ $status -eq 255 ]
+}
+pgp_verifies() { sqop verify "$release/SHA256SUMS.asc" "$keys/openpgp.cert" <"$release/SHA256SUMS"; }
+pgp_fails_on_change() { ! { echo x | cat "$release/SHA256SUMS" - | sqop verify "$release/SHA256SUMS.asc" "$keys/openpgp.cert"; }; }
+# The release with one byte of its 64-bit tarnwick.exe changed, and its sums made to fit.
+tampered_named() {
+  rm -rf "$work/tampered" && cp -r "$release" "$work/tampered" && cd "$work/out/zip-win64"
+  printf 'X' | dd of=tarnwick.exe bs=1 seek=4096 conv=notrunc 2>/dev/null
+  zip=$(basename "$release"/tarnwick-*-win64.zip)
+  cmake -E tar cf "$work/tampered/$zip" --format=zip -- $(ls)
+  cd "$work/tampered" && grep -v "  $zip\$" SHA256SUMS >sums && sha256sum "$zip" >>sums && sort -k2 sums >SHA256SUMS
+  "$top/packaging/verify-release.sh" "$work/tampered" | grep -q 'tarnwick.exe of the win64 zip differs'
+}
+refused() { # PHRASE SETTINGS...: configuring stops with the line, the release is left untouched
+  phrase=$1 && shift && before=$(sha256sum "$release/SHA256SUMS")
+  ! (cd "$work/source" && env "$@" cmake --preset release >"$work/log" 2>&1) &&
+    grep -q "$phrase" "$work/log" && [ "$(sha256sum "$release/SHA256SUMS")" = "$before" ]
+}
+
+failed=0
+check() { # NAME COMMAND...
+  name=$1 && shift
+  if ("$@") >/dev/null 2>&1; then echo "ok: $name"; else echo "FAILED: $name" && failed=1; fi
+}
+check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openpgp.key"
+check "PKCS#12: every exe and MSI verifies" signed
+check "the signed 64-bit exe runs under Wine" runs_under_wine
+check "SHA256SUMS.asc verifies" pgp_verifies
+check "SHA256SUMS.asc fails on changed sums" pgp_fails_on_change
+check "the release check accepts the release" "$top/packaging/verify-release.sh" "$release"
+check "it names an exe with one changed byte" tampered_named
+check "PKCS#11: the release builds" build $token
+check "PKCS#11: every exe and MSI verifies" signed
+check "unsigned again: the release builds" build
+check "unsigned again: no signature lingers" sh -c "! $(command -v osslsigncode) extract-signature \
+  -in $release/$(cd "$release" && ls tarnwick-*-win64.msi) -out $work/none.p7"
+check "a missing key file" refused "no such file" TARNWICK_SIGN_PKCS12="$keys/missing.p12" \
+  TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
+check "a wrong password" refused "does not open" TARNWICK_SIGN_PKCS12="$keys/good.p12" \
+  TARNWICK_SIGN_PASSWORD_FILE="$keys/wrong"
+check "a token that refuses" refused "token refused" $token TARNWICK_SIGN_PASSWORD_FILE="$keys/bad-pin"
+check "an expired certificate" refused "has expired" TARNWICK_SIGN_PKCS12="$keys/expired.p12" \
+  TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
+check "a certificate not for code signing" refused "not for code signing" \
+  TARNWICK_SIGN_PKCS12="$keys/web.p12" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
+exit $failed
