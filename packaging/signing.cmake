@@ -96,8 +96,10 @@ elseif(tarnwick_signs)
         -key "${TARNWICK_SIGN_PKCS11_KEY}" -certs ${TARNWICK_SIGN_CERTS}
         -readpass ${TARNWICK_SIGN_PASSWORD_FILE} -h sha256 -in ${tarnwick_checks}/probe.ps1
         -out ${tarnwick_checks}/probe-signed.ps1
-      RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
-    if(failed)
+      RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
+    if(failed AND said MATCHES "Unrecognized file type")
+      tarnwick_refuse("This osslsigncode cannot sign the script that checks the token: a token needs osslsigncode 2.9 or later")
+    elseif(failed)
       tarnwick_refuse("The token refused to sign with ${TARNWICK_SIGN_PKCS11_KEY} (module ${TARNWICK_SIGN_PKCS11_MODULE})")
     endif()
   endif()
