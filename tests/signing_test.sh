@@ -9,30 +9,30 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 keys=$work/keys
-mkdir -p "$keys/tokens"
-cd "$keys"
-
-# The CA, and signers certified by it: one good, one expired, one for web servers only.
-openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-CA \
-  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
-signer() { # NAME USAGE [faketime date]
-  openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$1" 2>/dev/null
-  printf 'extendedKeyUsage=%s\nkeyUsage=critical,digitalSignature\n' "$2" >"$1.ext"
-  ${3:+faketime "$3"} openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial \
-    -days 1 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
-  openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -certfile ca.pem -passout file:password \
-    -out "$1.p12"
+# The throwaway keys: a CA with three signers (good, expired, for web servers only) as PKCS#12
+# files, the good one's key on a SoftHSM2 token too, and an OpenPGP key.
+make_keys() {
+  mkdir -p "$keys/tokens" && cd "$keys"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-CA \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
+  printf 'secret\n' >password && printf 'wrong\n' >wrong && printf '1234' >pin && printf '9999' >bad-pin
+  for signer in good:codeSigning: expired:codeSigning:2020-01-01 web:serverAuth:; do
+    name=${signer%%:*} usage=${signer#*:} && date=${usage#*:} && usage=${usage%%:*}
+    openssl req -newkey rsa:2048 -nodes -keyout $name.key -out $name.csr -subj /CN=$name 2>/dev/null
+    printf 'extendedKeyUsage=%s\nkeyUsage=critical,digitalSignature\n' $usage >$name.ext
+    ${date:+faketime $date} openssl x509 -req -in $name.csr -CA ca.pem -CAkey ca.key \
+      -CAcreateserial -days 1 -extfile $name.ext -out $name.pem 2>/dev/null
+    openssl pkcs12 -export -inkey $name.key -in $name.pem -certfile ca.pem -passout file:password -out $name.p12
+  done
+  printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$keys/tokens" >"$SOFTHSM2_CONF"
+  softhsm2-util --init-token --free --label tarnwick --so-pin 4321 --pin 1234 >/dev/null
+  openssl pkcs8 -topk8 -nocrypt -in good.key -out good.p8 && cat good.pem ca.pem >chain.pem
+  softhsm2-util --import good.p8 --token tarnwick --label signer --id 01 --pin 1234 >/dev/null
+  sqop generate-key "Tarnwick test <release@example.org>" >openpgp.key
+  sqop extract-cert <openpgp.key >openpgp.cert
 }
-printf 'secret\n' >password && printf 'wrong\n' >wrong && printf '1234' >pin && printf '9999' >bad-pin
-signer good codeSigning && signer expired codeSigning 2020-01-01 && signer web serverAuth
 export SOFTHSM2_CONF=$keys/softhsm2.conf
-printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$keys/tokens" >"$SOFTHSM2_CONF"
-softhsm2-util --init-token --free --label tarnwick --so-pin 4321 --pin 1234 >/dev/null
-openssl pkcs8 -topk8 -nocrypt -in good.key -out good.p8
-softhsm2-util --import good.p8 --token tarnwick --label signer --id 01 --pin 1234 >/dev/null
-cat good.pem ca.pem >chain.pem
-sqop generate-key "Tarnwick test <release@example.org>" >openpgp.key
-sqop extract-cert <openpgp.key >openpgp.cert
+make_keys
 
 git clone -q "$top" "$work/source"
 release=$work/source/build/release
