@@ -24,14 +24,10 @@ bool SplitLine(std::string_view line, LaunchEntry* entry) {
     entry->parameters = SliceRange(line, q + 2, n);
     return true;
   }
-  // Only the space separates: a tab is an ordinary character.
+  // Only the space separates: a tab is an ordinary character. Without one, the whole line is
+  // the application.
   const std::size_t space = line.find(' ');
-  if (space == std::string_view::npos) {
-    entry->application.assign(line.data(), line.size());
-    entry->parameters.clear();
-    return true;
-  }
-  const auto s = static_cast<std::ptrdiff_t>(space);
+  const auto s = space == std::string_view::npos ? n : static_cast<std::ptrdiff_t>(space);
   entry->application = SliceRange(line, 0, s);
   entry->parameters = SliceRange(line, s + 1, n);
   return true;

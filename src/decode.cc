@@ -10,19 +10,13 @@ namespace {
 char* PutUtf8(char* out, unsigned code_point) {
   if (code_point < 0x80) {
     *out++ = static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (code_point >> 6));
-    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (code_point >> 12));
-    *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (code_point >> 18));
-    *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    return out;
   }
+  // The lead byte says how many continuation bytes follow (0xC0: one, 0xE0: two, 0xF0: three),
+  // and each carries six bits.
+  int more = code_point < 0x800 ? 1 : code_point < 0x10000 ? 2 : 3;
+  *out++ = static_cast<char>(((0xFF00 >> (more + 1)) & 0xFF) | (code_point >> (6 * more)));
+  while (more-- > 0) *out++ = static_cast<char>(0x80 | ((code_point >> (6 * more)) & 0x3F));
   return out;
 }
 
@@ -82,10 +76,6 @@ void DecodeUtf16(Decoder* decoder, std::string_view bytes) {
   decoder->decoded.resize(static_cast<std::size_t>(out - decoder->decoded.data()));
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 struct Mark {
   std::string_view bytes;
   FileMark mark;
@@ -109,13 +99,13 @@ std::string_view DecodeBlock(Decoder* decoder, std::string_view bytes) {
     decoder->mark = FileMark::kNone;
     carried = held;
     for (const Mark& mark : kMarks) {
-      if (StartsWith(held, mark.bytes)) {
+      if (held.substr(0, mark.bytes.size()) == mark.bytes) {
         decoder->mark = mark.mark;
         carried = held.substr(mark.bytes.size());
         break;
       }
       // Fewer bytes than a whole mark: it may still follow in the next block.
-      if (StartsWith(mark.bytes, held)) {
+      if (mark.bytes.substr(0, held.size()) == held) {
         decoder->mark = FileMark::kUndecided;
         return std::string_view();
       }
@@ -133,17 +123,12 @@ std::string_view DecodeBlock(Decoder* decoder, std::string_view bytes) {
 }
 
 std::string_view EndDecoding(Decoder* decoder) {
-  decoder->decoded.clear();
   if (decoder->mark == FileMark::kUndecided) {
     decoder->mark = FileMark::kNone;
     return decoder->held;
   }
-  if (decoder->utf16_byte >= 0 || decoder->utf16_high != 0) {
-    decoder->decoded.resize(4);
-    char* out = &decoder->decoded[0];
-    decoder->decoded.resize(static_cast<std::size_t>(PutUtf8(out, kReplacement) - out));
-  }
-  return decoder->decoded;
+  if (decoder->utf16_byte >= 0 || decoder->utf16_high != 0) return "\xEF\xBF\xBD";  // U+FFFD
+  return std::string_view();
 }
 
 // Follows the bytes of a file without a mark through the well-formed UTF-8 sequences (overlong
@@ -162,22 +147,15 @@ void CheckUtf8(Decoder* decoder, std::string_view text) {
       if (b == end) return;
       const unsigned char c = *b++;
       if (c < 0x80) continue;
-      decoder->utf8_low = 0x80;
-      decoder->utf8_high = 0xBF;
-      if (c >= 0xC2 && c <= 0xDF) {
-        decoder->utf8_needed = 1;
-      } else if (c >= 0xE0 && c <= 0xEF) {
-        decoder->utf8_needed = 2;
-        if (c == 0xE0) decoder->utf8_low = 0xA0;
-        if (c == 0xED) decoder->utf8_high = 0x9F;
-      } else if (c >= 0xF0 && c <= 0xF4) {
-        decoder->utf8_needed = 3;
-        if (c == 0xF0) decoder->utf8_low = 0x90;
-        if (c == 0xF4) decoder->utf8_high = 0x8F;
-      } else {
+      if (c < 0xC2 || c > 0xF4) {
         decoder->utf8_broken = true;
         return;
       }
+      // The lead byte fixes the length, and the range of the first continuation byte shuts out
+      // overlong forms (after E0, F0), surrogates (after ED) and values past U+10FFFF (after F4).
+      decoder->utf8_needed = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+      decoder->utf8_low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+      decoder->utf8_high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
       decoder->utf8_seen = true;
     } else {
       const unsigned char c = *b++;

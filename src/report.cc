@@ -65,44 +65,30 @@ void WriteFailures(TextEncoding encoding) {
 }
 
 const char* ShellCodeMeaning(int code) {
-  switch (code) {
-    case 2:
-      return "file not found";
-    case 3:
-      return "path not found";
-    case 5:
-      return "access denied";
-    case 8:
-      return "out of memory";
-    case 11:
-      return "not a valid program";
-    case 26:
-      return "sharing violation";
-    case 27:
-      return "incomplete association";
-    case 31:
-      return "no program associated";
-    case 32:
-      return "a DLL not found";
-    default:
-      return "unknown error";
+  struct Meaning {
+    int code;
+    const char* text;
+  };
+  static constexpr Meaning kMeanings[] = {
+      {2, "file not found"},          {3, "path not found"},         {5, "access denied"},
+      {8, "out of memory"},           {11, "not a valid program"},   {26, "sharing violation"},
+      {27, "incomplete association"}, {31, "no program associated"}, {32, "a DLL not found"}};
+  for (const Meaning& meaning : kMeanings) {
+    if (meaning.code == code) return meaning.text;
   }
+  return "unknown error";
 }
 
 std::string DescribeRecord(const LogRecord& record) {
   const std::string_view sentence = kRecordSentences[static_cast<int>(record.event)];
   std::string text;
   for (std::size_t i = 0; i < sentence.size(); ++i) {
-    // As the event log reads its table: %1 to %9 are the texts; % before anything else escapes it.
-    if (sentence[i] != '%' || i + 1 == sentence.size()) {
+    // As the event log reads its table, %1 to %9 stand for the texts; the build lets no other %
+    // into it.
+    if (sentence[i] != '%') {
       text += sentence[i];
-      continue;
-    }
-    const char next = sentence[++i];
-    const auto index = static_cast<std::size_t>(next - '1');
-    if (next < '1' || next > '9') {
-      text += next;
-    } else if (index < record.inserts.size()) {
+    } else if (const auto index = static_cast<std::size_t>(sentence[++i] - '1');
+               index < record.inserts.size()) {
       text += record.inserts[index];
     }
   }

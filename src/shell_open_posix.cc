@@ -27,27 +27,17 @@ constexpr int kOutOfMemory = 8;
 constexpr int kBadFormat = 11;
 constexpr int kNoAssociation = 31;
 
+// The shell's code for an error number of posix_spawn or stat; 0 for one without a closer code.
 int CodeFor(int error) {
-  switch (error) {
-    case 0:
-      return kCarriedOut;
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return kNotFound;
-    case EACCES:
-      return kAccessDenied;
-    case ENOMEM:
-    case EAGAIN:
-    case E2BIG:
-    case EMFILE:
-    case ENFILE:
-      return kOutOfMemory;
-    case ENOEXEC:
-      return kBadFormat;
-    default:
-      return 0;
+  static constexpr int kCodes[][2] = {
+      {0, kCarriedOut},          {ENOENT, kNotFound},     {ENOTDIR, kNotFound},
+      {ENAMETOOLONG, kNotFound}, {EACCES, kAccessDenied}, {ENOMEM, kOutOfMemory},
+      {EAGAIN, kOutOfMemory},    {E2BIG, kOutOfMemory},   {EMFILE, kOutOfMemory},
+      {ENFILE, kOutOfMemory},    {ENOEXEC, kBadFormat}};
+  for (const auto& [number, code] : kCodes) {
+    if (number == error) return code;
   }
+  return 0;
 }
 
 // Splits an argument text the way the Microsoft C runtime splits a program's command line:

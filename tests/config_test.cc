@@ -124,6 +124,8 @@ TEST(NextLineTest, AppliesTextModeRulesAcrossBlocks) {
        {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
        TextEncoding::kUtf8},
       {"\xE2\x9C", {"\xE2\x9C"}},
+      {"\xC3\xA9\x80", {"\xC3\xA9\x80"}},
+      {"abcdefg\xC3\xA9", {"abcdefg\xC3\xA9"}, TextEncoding::kUtf8},
       {Utf16("\"a b\" c\r\n\n\xCE\xA9\xF0\x9F\x98\x80\rx\x1a"
              "d\n",
              true),
@@ -175,6 +177,7 @@ TEST(RecordTextTest, CutsAndEscapesWhatTheLogShows) {
       {a + "bc", a + "b..."},
       {a + "\xC3\xA9", a + "..."},
       {a + "b\xC3\xA9", a + "b..."},
+      {a.substr(1) + "\xE2\x9C\x93", a.substr(1) + "..."},
   };
   for (const auto& [text, shown] : rows) {
     SCOPED_TRACE(text.substr(0, 20));
