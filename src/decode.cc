@@ -10,13 +10,19 @@ namespace {
 char* PutUtf8(char* out, unsigned code_point) {
   if (code_point < 0x80) {
     *out++ = static_cast<char>(code_point);
-    return out;
+  } else if (code_point < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (code_point >> 6));
+    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (code_point >> 12));
+    *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (code_point >> 18));
+    *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
   }
-  // The lead byte says how many continuation bytes follow (0xC0: one, 0xE0: two, 0xF0: three),
-  // and each carries six bits.
-  int more = code_point < 0x800 ? 1 : code_point < 0x10000 ? 2 : 3;
-  *out++ = static_cast<char>(((0xFF00 >> (more + 1)) & 0xFF) | (code_point >> (6 * more)));
-  while (more-- > 0) *out++ = static_cast<char>(0x80 | ((code_point >> (6 * more)) & 0x3F));
   return out;
 }
 
@@ -47,10 +53,11 @@ void DecodeUtf16(Decoder* decoder, std::string_view bytes) {
   };
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t n = bytes.size();
-  // Room for the worst case, three bytes a unit (and a replaced high half before the first).
-  const std::size_t start = decoder->decoded.size();
-  decoder->decoded.resize(start + 3 * (n / 2 + 2));
-  char* out = &decoder->decoded[start];
+  // Room for the worst case, three bytes a unit (and a replaced high half before the first),
+  // made once: filling it anew for every block costs more than decoding it.
+  const std::size_t room = decoder->used + 3 * (n / 2 + 2);
+  if (decoder->decoded.size() < room) decoder->decoded.resize(room);
+  char* out = &decoder->decoded[decoder->used];
   if (decoder->utf16_byte >= 0) {
     out = PutUtf16Unit(decoder, out, unit_of(static_cast<unsigned>(decoder->utf16_byte), *b));
     decoder->utf16_byte = -1;
@@ -63,7 +70,10 @@ void DecodeUtf16(Decoder* decoder, std::string_view bytes) {
     if (n >= 8 && decoder->utf16_high == 0 &&
         (b[high_byte] | b[high_byte + 2] | b[high_byte + 4] | b[high_byte + 6]) == 0 &&
         ((b[low_byte] | b[low_byte + 2] | b[low_byte + 4] | b[low_byte + 6]) & 0x80) == 0) {
-      for (std::size_t k = 0; k < 8; k += 2) *out++ = static_cast<char>(b[low_byte + k]);
+      const unsigned char ascii[] = {b[low_byte], b[low_byte + 2], b[low_byte + 4],
+                                     b[low_byte + 6]};
+      std::memcpy(out, ascii, sizeof ascii);
+      out += sizeof ascii;
       b += 8;
       n -= 8;
       continue;
@@ -73,7 +83,7 @@ void DecodeUtf16(Decoder* decoder, std::string_view bytes) {
     n -= 2;
   }
   if (n == 1) decoder->utf16_byte = *b;
-  decoder->decoded.resize(static_cast<std::size_t>(out - decoder->decoded.data()));
+  decoder->used = static_cast<std::size_t>(out - decoder->decoded.data());
 }
 
 struct Mark {
@@ -89,7 +99,7 @@ constexpr Mark kMarks[] = {
 }  // namespace
 
 std::string_view DecodeBlock(Decoder* decoder, std::string_view bytes) {
-  decoder->decoded.clear();
+  decoder->used = 0;
   std::string_view carried;  // the first bytes, held until the mark was decided
   if (decoder->mark == FileMark::kUndecided) {
     const std::size_t take = std::min(bytes.size(), 3 - decoder->held.size());
@@ -114,7 +124,7 @@ std::string_view DecodeBlock(Decoder* decoder, std::string_view bytes) {
   if (decoder->mark == FileMark::kUtf16Le || decoder->mark == FileMark::kUtf16Be) {
     DecodeUtf16(decoder, carried);
     DecodeUtf16(decoder, bytes);
-    return decoder->decoded;
+    return std::string_view(decoder->decoded.data(), decoder->used);
   }
   if (carried.empty()) return bytes;
   decoder->decoded.assign(carried.data(), carried.size());

@@ -20,6 +20,7 @@ struct Decoder {
   FileMark mark = FileMark::kUndecided;
   std::string held;         // the first bytes, while they may still be a byte-order mark
   std::string decoded;      // the text of the last block, where it differs from its bytes
+  std::size_t used = 0;     // how much of `decoded` a UTF-16 block's text fills
   int utf16_byte = -1;      // the first byte of a UTF-16 code unit cut by a block boundary
   unsigned utf16_high = 0;  // a high surrogate waiting for its low half
   // The UTF-8 test of a file without a mark, over the bytes read as text.
