@@ -13,8 +13,9 @@ int ShellOpen(const char* application, const char* parameters,
               TextEncoding encoding = TextEncoding::kAnsi);
 
 /// Prepares the process once, before any output and any launch: on POSIX a reader of the
-/// narration that goes away must not end the run; on Windows the shell gets the COM apartment it
-/// asks its callers for. Never fails the run.
+/// narration that goes away must not end the run; on Windows DLLs loaded by bare name come from
+/// System32 alone, and the shell gets the COM apartment it asks its callers for. Never fails the
+/// run.
 void PrepareProcess();
 
 /// Why the opened configuration `file` must not be trusted, or null when it may be. On POSIX it
