@@ -16,8 +16,7 @@ endif()
 # The keys are checked here, before anything is built; the sub-builds get them as they are.
 include(${PROJECT_SOURCE_DIR}/packaging/signing.cmake)
 set(sign_options)
-foreach(setting TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_PKCS11_KEY
-    TARNWICK_SIGN_CERTS TARNWICK_SIGN_PASSWORD_FILE TARNWICK_SIGN_TIMESTAMP_URL)
+foreach(setting ${tarnwick_authenticode_settings})
   # Always given, empty when not set, so that no earlier release's key lingers in a sub-build.
   # A PKCS#11 URI holds semicolons, which a command line here must not split.
   string(REPLACE ";" "$<SEMICOLON>" value "${${setting}}")

@@ -14,9 +14,12 @@
 #                                 signatures, put back on the rebuilt files instead of signing.
 # Every problem with a key stops the configure step with one line, before anything is built, so
 # that a release asked to be signed is never built unsigned or half signed.
-set(tarnwick_sign_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_PKCS11_KEY
-  TARNWICK_SIGN_CERTS TARNWICK_SIGN_PASSWORD_FILE TARNWICK_SIGN_TIMESTAMP_URL TARNWICK_OPENPGP_KEY
-  TARNWICK_GPG_KEY TARNWICK_SIGNATURES)
+# The Authenticode key's settings, which the release hands on to its Windows sub-builds, and all.
+set(tarnwick_authenticode_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE
+  TARNWICK_SIGN_PKCS11_KEY TARNWICK_SIGN_CERTS TARNWICK_SIGN_PASSWORD_FILE
+  TARNWICK_SIGN_TIMESTAMP_URL)
+set(tarnwick_sign_settings ${tarnwick_authenticode_settings} TARNWICK_OPENPGP_KEY TARNWICK_GPG_KEY
+  TARNWICK_SIGNATURES)
 foreach(setting ${tarnwick_sign_settings})
   if(NOT ${setting} AND DEFINED ENV{${setting}})
     set(${setting} $ENV{${setting}})

@@ -33,12 +33,10 @@ enum class LogEvent {
   kNotRecorded = 4,       // warning: how many failures of the run were not recorded
 };
 
-/// One record for the platform's log: its kind, the texts inserted into its sentence (as the
-/// Windows event log takes them), and that whole sentence (as syslog takes it).
+/// One record for the platform's log: its kind and the texts inserted into its sentence.
 struct LogRecord {
   LogEvent event;
   std::vector<std::string> inserts;
-  std::string sentence;
 };
 
 /// Whether the record is an error (else a warning).

@@ -33,6 +33,17 @@ bool SplitLine(std::string_view line, LaunchEntry* entry) {
   return true;
 }
 
+namespace {
+
+// Hands out the line collected across blocks, keeping its buffer for the next such line.
+std::string_view TakePartial(TextModeReader* reader) {
+  reader->whole.swap(reader->partial);
+  reader->partial.clear();
+  return reader->whole;
+}
+
+}  // namespace
+
 void FeedBlock(TextModeReader* reader, std::string_view bytes) {
   reader->text = std::string_view();
   if (reader->ended) return;
@@ -59,9 +70,7 @@ bool NextLine(TextModeReader* reader, std::string_view* line) {
     text.remove_prefix(piece.size() + 1);
     if (!reader->partial.empty()) {
       reader->partial.append(piece.data(), piece.size());
-      reader->whole.swap(reader->partial);
-      reader->partial.clear();
-      piece = reader->whole;
+      piece = TakePartial(reader);
     }
     // CR LF reads as LF; any other CR is an ordinary character.
     if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
@@ -82,11 +91,8 @@ bool EndLines(TextModeReader* reader, std::string_view* line) {
     reader->partial.append(rest.data(), rest.size());
     reader->ended = true;
   }
-  reader->text = std::string_view();
   if (reader->partial.empty()) return false;
-  reader->whole.swap(reader->partial);
-  reader->partial.clear();
-  *line = reader->whole;
+  *line = TakePartial(reader);
   return true;
 }
 

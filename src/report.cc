@@ -3,7 +3,6 @@
 #include <utility>
 #include <vector>
 
-#include "record_sentences.h"
 #include "shell_open.h"
 
 namespace {
@@ -49,16 +48,15 @@ void RecordFailure(LogEvent event, std::initializer_list<std::string_view> texts
     ++g_not_recorded;
     return;
   }
-  LogRecord record{event, {}, {}};
+  LogRecord record{event, {}};
   for (const std::string_view text : texts) record.inserts.push_back(RecordText(text));
   g_records.push_back(std::move(record));
 }
 
 void WriteFailures(TextEncoding encoding) {
   if (g_not_recorded > 0) {
-    g_records.push_back({LogEvent::kNotRecorded, {std::to_string(g_not_recorded)}, {}});
+    g_records.push_back({LogEvent::kNotRecorded, {std::to_string(g_not_recorded)}});
   }
-  for (LogRecord& record : g_records) record.sentence = DescribeRecord(record);
   if (!g_records.empty()) WriteSystemLog(g_records, encoding);
   g_records.clear();
   g_not_recorded = 0;
@@ -77,20 +75,4 @@ const char* ShellCodeMeaning(int code) {
     if (meaning.code == code) return meaning.text;
   }
   return "unknown error";
-}
-
-std::string DescribeRecord(const LogRecord& record) {
-  const std::string_view sentence = kRecordSentences[static_cast<int>(record.event)];
-  std::string text;
-  for (std::size_t i = 0; i < sentence.size(); ++i) {
-    // As the event log reads its table, %1 to %9 stand for the texts; the build lets no other %
-    // into it.
-    if (sentence[i] != '%') {
-      text += sentence[i];
-    } else if (const auto index = static_cast<std::size_t>(sentence[++i] - '1');
-               index < record.inserts.size()) {
-      text += record.inserts[index];
-    }
-  }
-  return text;
 }

@@ -26,7 +26,4 @@ void WriteFailures(TextEncoding encoding);
 /// What a shell code means, as the Windows shell defines it; "unknown error" for other codes.
 const char* ShellCodeMeaning(int code);
 
-/// The record's whole sentence, with its texts inserted, as the Windows message table has it.
-std::string DescribeRecord(const LogRecord& record);
-
 #endif  // TARNWICK_REPORT_H_
