@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "shell_open.h"
+#include "platform.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common.h"
-#include "shell_open.h"
+#include "platform.h"
 #include "test_util.h"
 
 // The launched program receives the parameters split by the Microsoft C runtime rules, on every

@@ -1,4 +1,4 @@
-#include "shell_open.h"
+#include "platform.h"
 
 // windows.h first: shellapi.h and objbase.h build on its types.
 #include <windows.h>

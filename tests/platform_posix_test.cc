@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "shell_open.h"
+#include "platform.h"
 #include "test_util.h"
 
 namespace {

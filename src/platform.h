@@ -1,5 +1,5 @@
-#ifndef TARNWICK_SHELL_OPEN_H_
-#define TARNWICK_SHELL_OPEN_H_
+#ifndef TARNWICK_PLATFORM_H_
+#define TARNWICK_PLATFORM_H_
 
 #include <cstdio>
 #include <vector>
@@ -27,4 +27,4 @@ const char* UntrustedReason(std::FILE* file);
 /// (source Tarnwick) or syslog (tag tarnwick). A log that cannot be written is left alone.
 void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding);
 
-#endif  // TARNWICK_SHELL_OPEN_H_
+#endif  // TARNWICK_PLATFORM_H_

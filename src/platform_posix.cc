@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform.h"
 #include "record_sentences.h"
-#include "shell_open.h"
 
 extern char** environ;
 
