@@ -124,11 +124,11 @@ bool Unreadable(std::FILE* file, const char* reason = nullptr) {
 
 bool ReadConfig(bool verbose) {
   // Binary mode: the text-mode rules are applied here, so every platform reads a file alike.
-  std::FILE* file = std::fopen(kConfigFilePath, "rb");
-  if (file == nullptr) return Unreadable(nullptr);
-  // A list somebody else can write would start their commands as this user.
-  if (const char* reason = UntrustedReason(file)) return Unreadable(file, reason);
-  // A folder opens on POSIX but fails at the first read: that too is a file that cannot be opened.
+  // A list somebody else can write would start their commands as this user: the platform refuses
+  // it as it opens it.
+  const char* reason = nullptr;
+  std::FILE* file = OpenConfig(kConfigFilePath, &reason);
+  if (file == nullptr) return Unreadable(nullptr, reason);
   char block[64 * 1024];
   std::size_t got = std::fread(block, 1, sizeof block, file);
   if (std::ferror(file) != 0) return Unreadable(file);

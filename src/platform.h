@@ -18,10 +18,13 @@ int ShellOpen(const char* application, const char* parameters,
 /// run.
 void PrepareProcess();
 
-/// Why the opened configuration `file` must not be trusted, or null when it may be. On POSIX it
-/// must belong to this user or root, and no one else may write to it: not other users, nor its
-/// group unless that is the owner's own group with no other member. Always null on Windows.
-const char* UntrustedReason(std::FILE* file);
+/// Opens the configuration file `path` to be read as bytes, or gives null with the reason in
+/// `reason` (the system's, or why the file must not be trusted). It must be a regular file: a FIFO
+/// or a device is refused at once, never waited on. On POSIX it must belong to this user or root,
+/// and no one else may write to it (not other users, nor its group unless that is the owner's own
+/// group with no other member, nor anyone its access list names); a symbolic link is followed
+/// only when it, too, belongs to this user or root.
+std::FILE* OpenConfig(const char* path, const char** reason);
 
 /// Writes `records` to the platform's log, their texts in `encoding`: the Windows event log
 /// (source Tarnwick) or syslog (tag tarnwick). A log that cannot be written is left alone.

@@ -3,12 +3,14 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -170,6 +172,95 @@ bool IsOwnGroup(uid_t owner, gid_t group) {
   return alone;
 }
 
+// Why a file whose owner is `owner` must not be trusted for the write permission its access list
+// (POSIX ACL, read from the open file) gives named users and groups, or null. The mode's group
+// bits then show only the list's mask: a named entry can write even where they say the group
+// cannot. The list's form: a 4-byte version, then 8-byte entries (2-byte tag, 2-byte permissions,
+// 4-byte id), all little-endian.
+const char* AclReason(int fd, uid_t owner) {
+  constexpr char kAccessAcl[] = "system.posix_acl_access";
+  constexpr unsigned kUser = 0x02, kGroup = 0x08, kMask = 0x10, kWrite = 0x02;
+  std::vector<unsigned char> acl(4 + 8 * 32);
+  ssize_t size;
+  while ((size = fgetxattr(fd, kAccessAcl, acl.data(), acl.size())) < 0 && errno == ERANGE) {
+    acl.resize(acl.size() * 2);
+  }
+  // No list, or a file system without them: the mode says it all.
+  if (size < 0) return errno == ENODATA || errno == ENOTSUP ? nullptr : std::strerror(errno);
+  if (size < 4 || (size - 4) % 8 != 0) return "An access list that cannot be read";
+  const auto entry = [&](ssize_t at, unsigned* tag, unsigned* permissions, std::uint32_t* id) {
+    const unsigned char* e = &acl[static_cast<std::size_t>(at)];
+    *tag = e[0] | e[1] << 8;
+    *permissions = e[2] | e[3] << 8;
+    *id = e[4] | e[5] << 8 | e[6] << 16 | static_cast<std::uint32_t>(e[7]) << 24;
+  };
+  unsigned tag, permissions, mask = 07;
+  std::uint32_t id;
+  for (ssize_t at = 4; at < size; at += 8) {
+    entry(at, &tag, &permissions, &id);
+    if (tag == kMask) mask = permissions;
+  }
+  for (ssize_t at = 4; at < size; at += 8) {
+    entry(at, &tag, &permissions, &id);
+    if ((permissions & mask & kWrite) == 0) continue;
+    if (tag == kUser && id != owner && id != 0) return "Writable by other users";
+    if (tag == kGroup && !IsOwnGroup(owner, id)) {
+      return "Writable by a group that is not its owner's own";
+    }
+  }
+  return nullptr;
+}
+
+// Why the open file `fd` must not be trusted as the list of what to start, or null.
+const char* UntrustedReason(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return std::strerror(errno);
+  if (!S_ISREG(info.st_mode)) return "Not a regular file";
+  if (info.st_uid != geteuid() && info.st_uid != 0) return "Owned by another user";
+  if ((info.st_mode & S_IWOTH) != 0) return "Writable by other users";
+  if ((info.st_mode & S_IWGRP) != 0 && !IsOwnGroup(info.st_uid, info.st_gid)) {
+    return "Writable by a group that is not its owner's own";
+  }
+  return AclReason(fd, info.st_uid);
+}
+
+// Opens `path` for reading without waiting on a FIFO or a device, and follows a symbolic link
+// only when it belongs to this user or root: anyone else's link could point this user's run (or
+// root's) at a file of their choosing. Each link of a chain is asked in turn. -1, with the reason
+// in `reason`, when it does not open.
+int OpenTrustingLinks(const char* path, const char** reason) {
+  std::string name = path;
+  for (int links = 0;; ++links) {
+    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) return fd;
+    struct stat link;
+    if (errno != ELOOP || links == 40 || lstat(name.c_str(), &link) != 0 ||
+        !S_ISLNK(link.st_mode)) {
+      *reason = std::strerror(errno);
+      return -1;
+    }
+    if (link.st_uid != geteuid() && link.st_uid != 0) {
+      *reason = "A symbolic link of another user";
+      return -1;
+    }
+    std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
+    const ssize_t size = readlink(name.c_str(), target.data(), target.size());
+    // A link changed since it was looked at is not followed.
+    if (size <= 0 || static_cast<std::size_t>(size) >= target.size()) {
+      *reason = size < 0 ? std::strerror(errno) : "A symbolic link that changed";
+      return -1;
+    }
+    target.resize(static_cast<std::size_t>(size));
+    // A relative target is relative to the link's own folder.
+    const std::size_t slash = name.rfind('/');
+    if (target.front() == '/' || slash == std::string::npos) {
+      name = target;
+    } else {
+      name.erase(slash + 1).append(target);
+    }
+  }
+}
+
 // The record's whole sentence, with its texts inserted, as the event log's message table has it.
 std::string DescribeRecord(const LogRecord& record) {
   const std::string_view sentence = kRecordSentences[static_cast<int>(record.event)];
@@ -189,16 +280,17 @@ std::string DescribeRecord(const LogRecord& record) {
 
 }  // namespace
 
-const char* UntrustedReason(std::FILE* file) {
-  // The opened file itself, not its path again: the path may be swapped in between.
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0) return std::strerror(errno);
-  if (info.st_uid != geteuid() && info.st_uid != 0) return "Owned by another user";
-  if ((info.st_mode & S_IWOTH) != 0) return "Writable by other users";
-  if ((info.st_mode & S_IWGRP) != 0 && !IsOwnGroup(info.st_uid, info.st_gid)) {
-    return "Writable by a group that is not its owner's own";
+std::FILE* OpenConfig(const char* path, const char** reason) {
+  const int fd = OpenTrustingLinks(path, reason);
+  if (fd < 0) return nullptr;
+  // The opened file itself is checked, not its path again: the path may be swapped in between.
+  *reason = UntrustedReason(fd);
+  std::FILE* file = *reason == nullptr ? fdopen(fd, "rb") : nullptr;
+  if (file == nullptr) {
+    if (*reason == nullptr) *reason = std::strerror(errno);
+    close(fd);
   }
-  return nullptr;
+  return file;
 }
 
 // Every text is passed as its bytes: a UTF-8 file's are already what POSIX programs expect.

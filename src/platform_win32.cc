@@ -6,6 +6,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -36,8 +38,13 @@ int ShellOpen(const char* application, const char* parameters, TextEncoding enco
   return static_cast<int>(reinterpret_cast<INT_PTR>(result));
 }
 
-// Who may write C:\Tarnwick.cfg is set by the access list of C:\ and of the file itself.
-const char* UntrustedReason(std::FILE* /*file*/) { return nullptr; }
+// Who may write C:\Tarnwick.cfg is set by the access list of C:\ and of the file itself; a folder
+// of that name does not open.
+std::FILE* OpenConfig(const char* path, const char** reason) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) *reason = std::strerror(errno);
+  return file;
+}
 
 void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding) {
   // Without the registered source the records are still written, only Event Viewer cannot find

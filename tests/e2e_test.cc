@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "test_util.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -44,6 +46,7 @@ constexpr char kRecordedFF[] = "\xFF";
 
 constexpr char kAbsent[] = "<absent>";
 constexpr char kFolder[] = "<folder>";
+constexpr char kFifo[] = "<fifo>";
 
 // One of the programs the table runs against; a windowless one writes into a file, as at log-on.
 struct Program {
@@ -119,7 +122,10 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     std::string from = ".";  // the working folder, below the test's own
     bool hangs_up = false;   // the reader goes away after the first line
     int mode = 0;            // the file's permission bits, where not 0
-    const char* owner = "";  // whom the file is given to: "user" (another), "group" (a shared one)
+    // Whom the file is given to: "user" (another), "group" (a shared one); "link": the name is a
+    // symbolic link to it, "user link": another user's.
+    const char* owner = "";
+    const char* acl = "";  // an entry added to its access list
   };
   const std::string good = "@REC@ @DIR@/g1 a\r\n";
   const std::string good_narration = std::string(kReadStart) + "\tApplication: @REC@ @DIR@/g1 a\n" +
@@ -267,6 +273,41 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
       {"owned by another user", good, "-v", kNoConfig, kFailed, {}, ".", false, 0644, "user"},
       {"writable by others", good, "-v", kNoConfig, kFailed, {}, ".", false, 0646},
       {"writable by a shared group", good, "-v", kNoConfig, kFailed, {}, ".", false, 0664, "group"},
+      {"access list: another user may write",
+       good,
+       "-v",
+       kNoConfig,
+       kFailed,
+       {},
+       ".",
+       false,
+       0644,
+       "",
+       "u:nobody:rw"},
+      {"access list: a shared group may write",
+       good,
+       "-v",
+       kNoConfig,
+       kFailed,
+       {},
+       ".",
+       false,
+       0644,
+       "",
+       "g:nogroup:rw"},
+      {"another user's symbolic link",
+       good,
+       "-v",
+       kNoConfig,
+       kFailed,
+       {},
+       ".",
+       false,
+       0,
+       "user link"},
+      {"own symbolic link", good, "-v", good_narration, 0, {{"g1", "a\n"}}, ".", false, 0, "link"},
+      // Refused at once, never waited on.
+      {"a FIFO", kFifo, "-v", kNoConfig, kFailed, {}},
       {"writable by the own group",
        good,
        "-v",
@@ -316,6 +357,14 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
       WriteFile(kConfigFilePath, utf16 ? Utf16(config.substr(10), config[8] == 'L') : config);
     }
 #ifndef _WIN32
+    if (row.config == kFifo && (fs::remove(kConfigFilePath), mkfifo(kConfigFilePath, 0644) != 0)) {
+      FAIL() << "no FIFO";
+    }
+    const std::string owner = row.owner;
+    if (owner.find("link") != std::string::npos) {
+      fs::rename(kConfigFilePath, dir / "linked.cfg");
+      fs::create_symlink(dir / "linked.cfg", kConfigFilePath);
+    }
     if (row.mode != 0) fs::permissions(kConfigFilePath, static_cast<fs::perms>(row.mode));
     // Root may give the file to nobody, or to nogroup; others, to a second group of their own.
     gid_t groups[64];
@@ -323,9 +372,12 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     const gid_t shared = getuid() == 0 ? 65534
                          : count > 1   ? groups[groups[0] == getgid()]
                                        : getgid();
-    if ((row.owner == "user"s && chown(kConfigFilePath, 65534, -1) != 0) ||
-        (row.owner == "group"s &&
-         (shared == getgid() || chown(kConfigFilePath, -1, shared) != 0))) {
+    if ((owner == "user" && chown(kConfigFilePath, 65534, -1) != 0) ||
+        (owner == "group" && (shared == getgid() || chown(kConfigFilePath, -1, shared) != 0)) ||
+        (owner == "user link" && lchown(kConfigFilePath, 65534, -1) != 0) ||
+        (*row.acl != '\0' &&
+         std::system(("setfacl -m " + std::string(row.acl) + " 'C:\\Tarnwick.cfg'").c_str()) !=
+             0)) {
       std::printf("%s: skipped, the file cannot be given away here\n", row.name);
       RemoveWhenFree(dir);
       continue;

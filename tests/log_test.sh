@@ -120,6 +120,8 @@ if [ "$mode" = syslog-inside ]; then
   printf '%s %s3\n' "$rec" "$out" >"$config"
   chmod 666 "$config"
   check "a file anyone may change" "$planted"
+  rm -f "$config" && mkfifo "$config"
+  check "a FIFO" "${planted%%: Writable*}: Not a regular file."
 fi
 rm -f "$config"
 exit $status
