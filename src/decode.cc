@@ -157,15 +157,14 @@ void CheckUtf8(Decoder* decoder, std::string_view text) {
       if (b == end) return;
       const unsigned char c = *b++;
       if (c < 0x80) continue;
-      if (c < 0xC2 || c > 0xF4) {
+      const Utf8Lead lead = Utf8LeadRule(c);
+      if (lead.needed == 0) {
         decoder->utf8_broken = true;
         return;
       }
-      // The lead byte fixes the length, and the range of the first continuation byte shuts out
-      // overlong forms (after E0, F0), surrogates (after ED) and values past U+10FFFF (after F4).
-      decoder->utf8_needed = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-      decoder->utf8_low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-      decoder->utf8_high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+      decoder->utf8_needed = lead.needed;
+      decoder->utf8_low = lead.low;
+      decoder->utf8_high = lead.high;
       decoder->utf8_seen = true;
     } else {
       const unsigned char c = *b++;

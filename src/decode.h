@@ -30,6 +30,27 @@ struct Decoder {
   bool utf8_broken = false;  // a byte at or above 0x80 outside a well-formed sequence
 };
 
+/// What a byte at or above 0x80 asks of the bytes after it as the lead of a UTF-8 sequence: how
+/// many continuation bytes (0 when it cannot lead one), and the range of the first of them, which
+/// shuts out overlong forms (after E0, F0), surrogates (after ED) and values past U+10FFFF (after
+/// F4); the others are 80 to BF.
+struct Utf8Lead {
+  int needed;
+  unsigned char low, high;
+};
+constexpr Utf8Lead Utf8LeadRule(unsigned char lead) {
+  if (lead < 0xC2 || lead > 0xF4) return {0, 0x80, 0xBF};
+  return {lead >= 0xF0   ? 3
+          : lead >= 0xE0 ? 2
+                         : 1,
+          static_cast<unsigned char>(lead == 0xE0   ? 0xA0
+                                     : lead == 0xF0 ? 0x90
+                                                    : 0x80),
+          static_cast<unsigned char>(lead == 0xED   ? 0x9F
+                                     : lead == 0xF4 ? 0x8F
+                                                    : 0xBF)};
+}
+
 /// The text of the next block of `bytes` of a file: without the byte-order mark, and UTF-16 turned
 /// into UTF-8 (a malformed unit becomes U+FFFD). The result may point into `decoder`, and holds
 /// only until the next call.

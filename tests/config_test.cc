@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -162,25 +163,42 @@ TEST(NextLineTest, AppliesTextModeRulesAcrossBlocks) {
 }
 
 // A text goes into a log record up to its first NUL, cut after 2000 bytes (never inside a UTF-8
-// sequence), with every control byte and backslash written so that it cannot pass for another.
+// sequence), with every control byte and backslash written so that it cannot pass for another; in
+// UTF-8 also every byte outside a well-formed sequence, and each character that changes how a line
+// reads, but not its neighbours.
 TEST(RecordTextTest, CutsAndEscapesWhatTheLogShows) {
   const std::string a(1999, 'a');
-  const std::pair<std::string, std::string> rows[] = {
-      {"a\x1b[2K\rb", R"(a\x1b[2K\x0db)"},
-      {"\x1f\x20\x7e", R"(\x1f )"
-                       "~"},
-      {"\x7f", R"(\x7f)"},
-      {R"(C:\a)", R"(C:\\a)"},
-      {std::string("a\0b", 3), "a"},
-      {"\xC3\xA9\x80\xFF", "\xC3\xA9\x80\xFF"},
-      {a + "b", a + "b"},
-      {a + "bc", a + "b..."},
-      {a + "\xC3\xA9", a + "..."},
-      {a + "b\xC3\xA9", a + "b..."},
-      {a.substr(1) + "\xE2\x9C\x93", a.substr(1) + "..."},
+  constexpr TextEncoding kAnsi = TextEncoding::kAnsi, kUtf8 = TextEncoding::kUtf8;
+  const std::tuple<std::string, TextEncoding, std::string> rows[] = {
+      {"a\x1b[2K\rb", kUtf8, R"(a\x1b[2K\x0db)"},
+      {"\x1f\x20\x7e", kAnsi,
+       R"(\x1f )"
+       "~"},
+      {"\x7f", kAnsi, R"(\x7f)"},
+      {R"(C:\a)", kUtf8, R"(C:\\a)"},
+      {std::string("a\0b", 3), kAnsi, "a"},
+      {"\xC3\xA9\x80\xFF\xC2\x9B", kAnsi, "\xC3\xA9\x80\xFF\xC2\x9B"},
+      {"\xC3\xA9\x80\xFF", kUtf8, "\xC3\xA9\\x80\\xff"},
+      {"\xE2\x80", kUtf8, R"(\xe2\x80)"},
+      {"\xC0\xAF", kUtf8, R"(\xc0\xaf)"},
+      {"\xC2\x85", kUtf8, R"(\u0085)"},
+      {"\xC2\x9F\xC2\xA0", kUtf8, "\\u009f\xC2\xA0"},
+      {"\xD8\x9C", kUtf8, R"(\u061c)"},
+      {"\xE2\x80\x8D\xE2\x80\x8E", kUtf8, "\xE2\x80\x8D\\u200e"},
+      {"\xE2\x80\x8F", kUtf8, R"(\u200f)"},
+      {"\xE2\x80\xA7\xE2\x80\xA8", kUtf8, "\xE2\x80\xA7\\u2028"},
+      {"\xE2\x80\xAE\xE2\x80\xAF", kUtf8, "\\u202e\xE2\x80\xAF"},
+      {"\xE2\x81\xA5\xE2\x81\xA6", kUtf8, "\xE2\x81\xA5\\u2066"},
+      {"\xE2\x81\xA9\xE2\x81\xAA", kUtf8, "\\u2069\xE2\x81\xAA"},
+      {"\xF0\x9F\x98\x80", kUtf8, "\xF0\x9F\x98\x80"},
+      {a + "b", kAnsi, a + "b"},
+      {a + "bc", kAnsi, a + "b..."},
+      {a + "\xC3\xA9", kUtf8, a + "..."},
+      {a + "b\xC3\xA9", kUtf8, a + "b..."},
+      {a.substr(1) + "\xE2\x9C\x93", kUtf8, a.substr(1) + "..."},
   };
-  for (const auto& [text, shown] : rows) {
+  for (const auto& [text, encoding, shown] : rows) {
     SCOPED_TRACE(text.substr(0, 20));
-    EXPECT_EQ(RecordText(text), shown);
+    EXPECT_EQ(RecordText(text, encoding), shown);
   }
 }
