@@ -123,5 +123,13 @@ if [ "$mode" = syslog-inside ]; then
   rm -f "$config" && mkfifo "$config"
   check "a FIFO" "${planted%%: Writable*}: Not a regular file."
 fi
+if [ "$mode" = wine ]; then
+  # No DLL is loaded by name before the search is restricted: in Wine's trace of the program's own
+  # thread, the first call that restricts it comes before the stack protector's crypto DLLs.
+  first=$(WINEDEBUG=+loaddll,+relay "$wine_run" "$prefix" "$loader" "$program" 2>&1 >/dev/null |
+    awk -v exe="$(basename "$program")\" at" 'index($0, exe) && /Loaded/ { tid = substr($0, 1, 5) }
+      tid != "" && index($0, tid) == 1 && /SetDefaultDllDirectories\(|Loaded L.*(bcrypt|rsaenh)/ { print; exit }')
+  case $first in *Call*SetDefaultDllDirectories*) ;; *) echo "loaded before the DLL search was restricted: $first"; status=1 ;; esac
+fi
 rm -f "$config"
 exit $status
