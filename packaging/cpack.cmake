@@ -23,25 +23,42 @@ if(CPACK_TARNWICK_MSI)
 endif()
 
 if(CPACK_TARNWICK_RELEASE)
-  # One checksum file over the whole release, as sha256sum -c reads it: the Windows packages
-  # already there, and the package just written (still in CPack's own folder).
-  file(GLOB release ${CPACK_PACKAGE_DIRECTORY}/tarnwick-*.zip ${CPACK_PACKAGE_DIRECTORY}/tarnwick-*.msi)
-  list(APPEND release ${CPACK_PACKAGE_FILES})
-  list(LENGTH release count)
-  if(NOT count EQUAL 5)
-    message(FATAL_ERROR "The release needs two zips, two MSIs and the Debian package: ${release}")
+  # The release is the folder dist/ and nothing else: its files are gathered in a folder of their
+  # own, signed there, and only then put in place of the last release, in one move, so that a step
+  # that fails leaves the last release as it was.
+  set(dist ${CPACK_PACKAGE_DIRECTORY}/dist)
+  set(staging ${dist}.new)
+  file(REMOVE_RECURSE ${staging})
+  set(version ${CPACK_PACKAGE_VERSION})
+  file(COPY ${CPACK_PACKAGE_FILES} DESTINATION ${staging})
+  foreach(arch win32 win64)
+    file(COPY ${CPACK_PACKAGE_DIRECTORY}/tarnwick-${version}-${arch}.zip
+      ${CPACK_PACKAGE_DIRECTORY}/tarnwick-${version}-${arch}.msi DESTINATION ${staging})
+  endforeach()
+  # What the release was built from, which its check needs to build it again; the sums cover it.
+  execute_process(COMMAND git rev-parse HEAD WORKING_DIRECTORY ${CPACK_TARNWICK_SOURCE_DIR}
+    OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  execute_process(COMMAND git status --porcelain --untracked-files=no
+    WORKING_DIRECTORY ${CPACK_TARNWICK_SOURCE_DIR} OUTPUT_VARIABLE changed ERROR_QUIET)
+  if(NOT commit)
+    set(commit "unknown (not a git checkout)")
+  elseif(changed)
+    string(APPEND commit " with uncommitted changes")
   endif()
+  file(WRITE ${staging}/BUILDINFO
+    "Version: ${version}\nCommit: ${commit}\nSOURCE_DATE_EPOCH: ${CPACK_TARNWICK_EPOCH}\n")
+
+  # One checksum file over the whole release, as sha256sum -c reads it.
+  file(GLOB release RELATIVE ${staging} ${staging}/*)
   list(SORT release)
   set(sums)
-  foreach(file ${release})
-    file(SHA256 ${file} hash)
-    get_filename_component(name ${file} NAME)
+  foreach(name ${release})
+    file(SHA256 ${staging}/${name} hash)
     string(APPEND sums "${hash}  ${name}\n")
   endforeach()
-  set(sums_file ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS)
+  set(sums_file ${staging}/SHA256SUMS)
   file(WRITE ${sums_file} "${sums}")
   # With the deployer's OpenPGP key, a detached, ASCII-armoured signature of the sums beside them.
-  file(REMOVE ${sums_file}.asc)
   if(CPACK_TARNWICK_OPENPGP_KEY)
     execute_process(COMMAND sqop sign --as=text ${CPACK_TARNWICK_OPENPGP_KEY} INPUT_FILE ${sums_file}
       OUTPUT_FILE ${sums_file}.asc RESULT_VARIABLE failed ERROR_VARIABLE error)
@@ -51,9 +68,10 @@ if(CPACK_TARNWICK_RELEASE)
       RESULT_VARIABLE failed ERROR_VARIABLE error)
   endif()
   if(failed)
-    # No sums without their signature, when one was asked for.
-    file(REMOVE ${sums_file} ${sums_file}.asc)
+    file(REMOVE_RECURSE ${staging})
     string(STRIP "${error}" error)
     message(FATAL_ERROR "Could not sign SHA256SUMS: ${error}")
   endif()
+  file(REMOVE_RECURSE ${dist})
+  file(RENAME ${staging} ${dist})
 endif()

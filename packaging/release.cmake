@@ -1,5 +1,6 @@
 # The release: both Windows packages, built by sub-builds of this source tree with the Windows
-# presets, beside the Debian package of this build; the package step adds SHA256SUMS.
+# presets, beside the Debian package of this build; the package step gathers them with BUILDINFO
+# and SHA256SUMS into build/release/dist/, the folder that is the release.
 
 # Debian's own build flags, hardening included, as a Debian package build uses them.
 foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
@@ -10,6 +11,9 @@ endforeach()
 string(APPEND CMAKE_CXX_FLAGS " ${CPPFLAGS} ${CXXFLAGS}")
 string(APPEND CMAKE_EXE_LINKER_FLAGS " ${LDFLAGS}")
 
+if(DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "SOURCE_DATE_EPOCH is set, but not to a number of seconds: '$ENV{SOURCE_DATE_EPOCH}'")
+endif()
 if(NOT TARNWICK_EPOCH)
   message(FATAL_ERROR "A release needs SOURCE_DATE_EPOCH or a git checkout, for its time stamps.")
 endif()
@@ -42,3 +46,4 @@ foreach(preset arch IN ZIP_LISTS release_presets release_arches)
     VERBATIM)
 endforeach()
 set(CPACK_TARNWICK_RELEASE ON)
+set(CPACK_TARNWICK_SOURCE_DIR ${PROJECT_SOURCE_DIR})

@@ -56,6 +56,12 @@ function(tarnwick_check_certificate certificate)
   endif()
 endfunction()
 
+# A PIN inside the key's URI would be printed, and written into every build's settings and cache:
+# refused before it goes anywhere, in a line that does not repeat it.
+if(TARNWICK_SIGN_PKCS11_KEY MATCHES "[;?](pin-value|pin-source)=")
+  tarnwick_refuse("TARNWICK_SIGN_PKCS11_KEY holds a PIN (pin-value or pin-source): take it out of ",
+    "the URI and give it in TARNWICK_SIGN_PASSWORD_FILE")
+endif()
 set(tarnwick_sign)
 set(tarnwick_checks ${CMAKE_CURRENT_BINARY_DIR}/signing-checks)
 set(tarnwick_signs FALSE)
@@ -101,7 +107,7 @@ elseif(tarnwick_signs)
         -out ${tarnwick_checks}/probe-signed.ps1
       RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
     if(failed AND said MATCHES "Unrecognized file type")
-      tarnwick_refuse("This osslsigncode cannot sign the script that checks the token: a token needs osslsigncode 2.9 or later")
+      tarnwick_refuse("This osslsigncode cannot sign the script that checks the token: a token needs osslsigncode 2.8 or later")
     elseif(failed)
       tarnwick_refuse("The token refused to sign with ${TARNWICK_SIGN_PKCS11_KEY} (module ${TARNWICK_SIGN_PKCS11_MODULE})")
     endif()

@@ -71,7 +71,8 @@ endif()
 set(notices_of
   "^(crt2\\.o|libmingw32\\.a|libmingwex\\.a|libmoldname\\.a|libmsvcrt\\.a|lib[a-z0-9]+32\\.a|libuuid\\.a)$=MinGW-w64 runtime"
   "^(libpthread\\.a|libwinpthread\\.a)$=winpthreads"
-  "^(libstdc\\+\\+\\.a|libgcc\\.a|libgcc_eh\\.a|libssp\\.a|libssp_nonshared\\.a|crtbegin\\.o|crtend\\.o)$=GCC runtime libraries")
+  "^(libstdc\\+\\+\\.a|libgcc\\.a|libgcc_eh\\.a|crtbegin\\.o|crtend\\.o)$=GCC runtime libraries"
+  "^(libssp\\.a|libssp_nonshared\\.a)$=GCC stack protector library")
 file(STRINGS ${MAP} linked REGEX "^(/[^ (]+\\.a\\(|LOAD /[^ ]+\\.o$)")
 file(STRINGS ${NOTICES} headings REGEX "^== .* ==$")
 set(archives)

@@ -91,6 +91,13 @@ msi)
   for file in LICENSE THIRD-PARTY-NOTICES.txt Tarnwick.task.xml; do
     [ -f "$prefix/drive_c/Program Files/Tarnwick/$file" ] || { echo "no $file installed"; exit 1; }
   done
+  # Wine's Task Scheduler takes the shipped task as it is: at normal priority, with no network
+  # condition that could skip the start.
+  wine schtasks /create /xml 'C:\Program Files\Tarnwick\Tarnwick.task.xml' /tn Tarnwick
+  task=$(cat "$prefix/drive_c/windows/system32/tasks/Tarnwick")
+  case $task in *'<Priority>5<'*) ;; *) echo "the task does not start at normal priority"; exit 1 ;; esac
+  case $task in *'<RunOnlyIfNetworkAvailable>true'*) echo "the task needs a network"; exit 1 ;; esac
+  wine schtasks /delete /tn Tarnwick /f
   source=$(wine reg query "$event_source" | tr -s ' \t' ' ')
   case $source in
   *'EventMessageFile REG_SZ C:\Program Files\Tarnwick\tarnwickw.exe'*'TypesSupported REG_DWORD 0x7'*) ;;
