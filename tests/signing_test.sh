@@ -35,14 +35,14 @@ export SOFTHSM2_CONF=$keys/softhsm2.conf
 make_keys
 
 git clone -q "$top" "$work/source"
-release=$work/source/build/release
+release=$work/source/build/release/dist
 p12="TARNWICK_SIGN_PKCS12=$keys/good.p12 TARNWICK_SIGN_PASSWORD_FILE=$keys/password"
 token="TARNWICK_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so TARNWICK_SIGN_CERTS=$keys/chain.pem"
 token="$token TARNWICK_SIGN_PKCS11_KEY=pkcs11:token=tarnwick;object=signer TARNWICK_SIGN_PASSWORD_FILE=$keys/pin"
-# Builds the release in the clone, with the settings given; the old release files go first, its
-# caches stay, so that nothing of an earlier signing can linger unseen.
+# Builds the release in the clone, with the settings given; the old release goes first, the
+# build's caches stay, so that nothing of an earlier signing can linger unseen.
 build() {
-  rm -f "$release"/*.zip "$release"/*.msi "$release"/*.deb "$release"/SHA256SUMS*
+  rm -rf "$release"
   (cd "$work/source" && env "$@" cmake --workflow --preset release >"$work/log" 2>&1)
 }
 # Every exe and MSI of the release verifies against the test's CA (exes from the zips and MSIs).
@@ -70,13 +70,38 @@ tampered_named() {
   printf 'X' | dd of=tarnwick.exe bs=1 seek=4096 conv=notrunc 2>/dev/null
   zip=$(basename "$release"/tarnwick-*-win64.zip)
   cmake -E tar cf "$work/tampered/$zip" --format=zip -- $(ls)
-  cd "$work/tampered" && grep -v "  $zip\$" SHA256SUMS >sums && sha256sum "$zip" >>sums && sort -k2 sums >SHA256SUMS
+  resum "$work/tampered" "$zip"
   "$top/packaging/verify-release.sh" "$work/tampered" | grep -q 'tarnwick.exe of the win64 zip differs'
+}
+resum() { # FOLDER FILE: SHA256SUMS made to fit the changed FILE
+  cd "$1" && grep -v "  $2\$" SHA256SUMS >sums && sha256sum "$2" >>sums && LC_ALL=C sort -k2 sums >SHA256SUMS
+}
+# The release with one hostile entry of KIND added to its 64-bit zip, and its sums made to fit:
+# refused as a release, and nothing written where the entry points.
+hostile() {
+  rm -rf "$work/hostile" "$work/outside" && cp -r "$release" "$work/hostile" && mkdir "$work/outside"
+  zip=$(basename "$release"/tarnwick-*-win64.zip)
+  python3 - "$work/hostile/$zip" "$1" "$work/outside" <<'EOF'
+import sys, zipfile
+path, kind, outside = sys.argv[1:]
+with zipfile.ZipFile(path, "a") as archive:
+    if kind == "symlink":
+        link = zipfile.ZipInfo("ln")
+        link.create_system, link.external_attr = 3, 0o120777 << 16
+        archive.writestr(link, outside)
+        archive.writestr("ln/pwned", "x")
+    else:
+        archive.writestr(("/" if kind == "absolute" else "../" * 16) + outside.lstrip("/") + "/x", "x")
+EOF
+  resum "$work/hostile" "$zip" && status=0
+  "$top/packaging/verify-release.sh" "$work/hostile" >"$work/said" || status=$?
+  [ $status -eq 1 ] && grep -q "refused: the entry" "$work/said" && [ -z "$(ls -A "$work/outside")" ]
 }
 refused() { # PHRASE SETTINGS...: configuring stops with the line, the release is left untouched
   phrase=$1 && shift && before=$(sha256sum "$release/SHA256SUMS")
   ! (cd "$work/source" && env "$@" cmake --preset release >"$work/log" 2>&1) &&
-    grep -q "$phrase" "$work/log" && [ "$(sha256sum "$release/SHA256SUMS")" = "$before" ]
+    grep -q "$phrase" "$work/log" && ! grep -q 2468 "$work/log" &&
+    [ "$(sha256sum "$release/SHA256SUMS")" = "$before" ]
 }
 
 failed=0
@@ -91,6 +116,9 @@ check "SHA256SUMS.asc verifies" pgp_verifies
 check "SHA256SUMS.asc fails on changed sums" pgp_fails_on_change
 check "the release check accepts the release" "$top/packaging/verify-release.sh" "$release"
 check "it names an exe with one changed byte" tampered_named
+for kind in dotdot absolute symlink; do
+  check "it refuses a zip with a $kind entry, writing nothing" hostile $kind
+done
 check "PKCS#11: the release builds" build $token
 check "PKCS#11: every exe and MSI verifies" signed
 check "unsigned again: the release builds" build
@@ -105,4 +133,6 @@ check "an expired certificate" refused "has expired" TARNWICK_SIGN_PKCS12="$keys
   TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
 check "a certificate not for code signing" refused "not for code signing" \
   TARNWICK_SIGN_PKCS12="$keys/web.p12" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
+check "a PIN inside the key's URI, not repeated" refused "holds a PIN" $token \
+  "TARNWICK_SIGN_PKCS11_KEY=pkcs11:token=tarnwick;object=signer;pin-value=2468"
 exit $failed
