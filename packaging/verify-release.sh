@@ -87,7 +87,7 @@ for arch in win32 win64; do
 import re, stat, sys, zipfile
 zip_path, out = sys.argv[1], sys.argv[2]
 known = re.compile(r"(LICENSE|README\.md|CHANGELOG\.md|THIRD-PARTY-NOTICES\.txt|Tarnwick\.example\.cfg"
-                   r"|Tarnwick\.task\.xml|tarnwick\.exe|tarnwickw\.exe|doc/[a-z-]+\.md)")
+                   r"|Tarnwick\.task\.xml|tarnwick\.exe|tarnwickw\.exe|doc/([a-z-]+\.md)?)")
 def refuse(why):
     print(f"{zip_path.rsplit('/', 1)[-1]}: {why}")
     sys.exit(1)

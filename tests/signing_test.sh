@@ -116,8 +116,8 @@ check "SHA256SUMS.asc verifies" pgp_verifies
 check "SHA256SUMS.asc fails on changed sums" pgp_fails_on_change
 check "the release check accepts the release" "$top/packaging/verify-release.sh" "$release"
 check "it names an exe with one changed byte" tampered_named
-for kind in dotdot absolute symlink; do
-  check "it refuses a zip with a $kind entry, writing nothing" hostile $kind
+for kind in parent absolute symlink; do
+  check "it refuses a zip with an entry of kind $kind, writing nothing" hostile $kind
 done
 check "PKCS#11: the release builds" build $token
 check "PKCS#11: every exe and MSI verifies" signed
