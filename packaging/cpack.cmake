@@ -60,7 +60,12 @@ if(CPACK_TARNWICK_RELEASE)
   file(WRITE ${sums_file} "${sums}")
   # With the deployer's OpenPGP key, a detached, ASCII-armoured signature of the sums beside them.
   if(CPACK_TARNWICK_OPENPGP_KEY)
-    execute_process(COMMAND sqop sign --as=text ${CPACK_TARNWICK_OPENPGP_KEY} INPUT_FILE ${sums_file}
+    set(with_password)
+    if(CPACK_TARNWICK_OPENPGP_PASSWORD)
+      set(with_password --with-key-password=${CPACK_TARNWICK_OPENPGP_PASSWORD})
+    endif()
+    execute_process(COMMAND sqop sign --as=text ${with_password} ${CPACK_TARNWICK_OPENPGP_KEY}
+      INPUT_FILE ${sums_file}
       OUTPUT_FILE ${sums_file}.asc RESULT_VARIABLE failed ERROR_VARIABLE error)
   elseif(CPACK_TARNWICK_GPG_KEY)
     execute_process(COMMAND gpg --batch --yes --local-user ${CPACK_TARNWICK_GPG_KEY} --armor

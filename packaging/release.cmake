@@ -27,6 +27,7 @@ foreach(setting ${tarnwick_authenticode_settings})
   list(APPEND sign_options "-D${setting}=${value}")
 endforeach()
 set(CPACK_TARNWICK_OPENPGP_KEY ${TARNWICK_OPENPGP_KEY})
+set(CPACK_TARNWICK_OPENPGP_PASSWORD ${tarnwick_openpgp_password})
 set(CPACK_TARNWICK_GPG_KEY ${TARNWICK_GPG_KEY})
 
 # Each from its Windows preset, into a folder of this build, without tests.

@@ -2,58 +2,127 @@
 # and SHA256SUMS with an OpenPGP key. Without a key nothing here changes the build.
 #
 # The settings, as cache variables or, for the release, as environment variables of the same name:
-#   TARNWICK_SIGN_PKCS12          a PKCS#12 file holding the key and its certificates, or
-#   TARNWICK_SIGN_PKCS11_MODULE   a token: its PKCS#11 module,
-#   TARNWICK_SIGN_PKCS11_KEY        the key's PKCS#11 URI (pkcs11:token=...;object=...),
-#   TARNWICK_SIGN_CERTS             and the certificate chain (PEM), the signer's first;
-#   TARNWICK_SIGN_PASSWORD_FILE   the PKCS#12 password or the token's PIN, read from this file;
-#   TARNWICK_SIGN_TIMESTAMP_URL   an RFC 3161 time-stamping server (optional);
-#   TARNWICK_OPENPGP_KEY          an OpenPGP key file for sqop, or
-#   TARNWICK_GPG_KEY              a gpg key, for SHA256SUMS.asc;
-#   TARNWICK_SIGNATURES           (for verifying a release) a folder of the release's own
-#                                 signatures, put back on the rebuilt files instead of signing.
+#   TARNWICK_SIGN_PKCS12            a PKCS#12 file holding the key and its certificates, or
+#   TARNWICK_SIGN_PKCS11_MODULE     a token: its PKCS#11 module,
+#   TARNWICK_SIGN_PKCS11_KEY          the key's PKCS#11 URI (pkcs11:token=...;object=...),
+#   TARNWICK_SIGN_CERTS               and the certificate chain (PEM), the signer's first;
+#   TARNWICK_SIGN_PASSWORD_FILE     the PKCS#12 password or the token's PIN: the first line of this
+#                                   file, without its CR or LF;
+#   TARNWICK_SIGN_TIMESTAMP_URL     an RFC 3161 time-stamping server (optional);
+#   TARNWICK_OPENPGP_KEY            an OpenPGP key file for sqop, and for a protected key
+#   TARNWICK_OPENPGP_PASSWORD_FILE    its password, read as above; or
+#   TARNWICK_GPG_KEY                a gpg key, for SHA256SUMS.asc;
+#   TARNWICK_SIGNATURES             (for verifying a release) a folder of the release's own
+#                                   signatures, put back on the rebuilt files instead of signing.
 # Every problem with a key stops the configure step with one line, before anything is built, so
-# that a release asked to be signed is never built unsigned or half signed.
+# that a release asked to be signed is never built unsigned or half signed; one line says what
+# will be signed, and with what.
 # The Authenticode key's settings, which the release hands on to its Windows sub-builds, and all.
 set(tarnwick_authenticode_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE
   TARNWICK_SIGN_PKCS11_KEY TARNWICK_SIGN_CERTS TARNWICK_SIGN_PASSWORD_FILE
   TARNWICK_SIGN_TIMESTAMP_URL)
-set(tarnwick_sign_settings ${tarnwick_authenticode_settings} TARNWICK_OPENPGP_KEY TARNWICK_GPG_KEY
-  TARNWICK_SIGNATURES)
-foreach(setting ${tarnwick_sign_settings})
-  if(NOT ${setting} AND DEFINED ENV{${setting}})
-    set(${setting} $ENV{${setting}})
-  endif()
-endforeach()
+set(tarnwick_sign_settings ${tarnwick_authenticode_settings} TARNWICK_OPENPGP_KEY
+  TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_GPG_KEY TARNWICK_SIGNATURES)
+set(tarnwick_path_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_CERTS
+  TARNWICK_SIGN_PASSWORD_FILE TARNWICK_OPENPGP_KEY TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_SIGNATURES)
 
 function(tarnwick_refuse)
   string(JOIN "" line ${ARGN})
   message(FATAL_ERROR "${line}")
 endfunction()
 
-function(tarnwick_need_file setting)
-  if(NOT EXISTS "${${setting}}" OR IS_DIRECTORY "${${setting}}")
+foreach(setting ${tarnwick_sign_settings})
+  if(NOT ${setting} AND DEFINED ENV{${setting}})
+    set(${setting} $ENV{${setting}})
+  endif()
+  # A file named relative to where the release was started is made absolute once, here: the
+  # sub-builds run in folders of their own.
+  if(${setting} AND setting IN_LIST tarnwick_path_settings AND NOT IS_ABSOLUTE "${${setting}}")
+    if(NOT IS_DIRECTORY "$ENV{PWD}")
+      tarnwick_refuse("${setting} must be an absolute path: ${${setting}}")
+    endif()
+    get_filename_component(${setting} "${${setting}}" ABSOLUTE BASE_DIR "$ENV{PWD}")
+  endif()
+endforeach()
+# A misspelt setting would otherwise give an unsigned release without a word.
+execute_process(COMMAND ${CMAKE_COMMAND} -E environment OUTPUT_VARIABLE environment)
+string(REGEX MATCHALL "(^|\n)TARNWICK_[A-Z0-9_]*=" given "${environment}")
+foreach(setting ${given})
+  string(REGEX REPLACE "^\n|=$" "" setting "${setting}")
+  if(NOT setting IN_LIST tarnwick_sign_settings)
+    message(WARNING "${setting} is not a setting of the release (misspelt?): it is ignored")
+  endif()
+endforeach()
+
+function(tarnwick_need_file setting why)
+  if(NOT ${setting})
+    tarnwick_refuse("${setting} is not set: ${why}")
+  elseif(NOT EXISTS "${${setting}}" OR IS_DIRECTORY "${${setting}}")
     tarnwick_refuse("${setting}: no such file: ${${setting}}")
   endif()
 endfunction()
 
-# Checks the signer's certificate: still valid, and made for code signing.
-function(tarnwick_check_certificate certificate)
-  execute_process(COMMAND openssl x509 -in ${certificate} -noout -subject
-    OUTPUT_VARIABLE subject OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed ERROR_QUIET)
+set(tarnwick_checks ${CMAKE_CURRENT_BINARY_DIR}/signing-checks)
+file(MAKE_DIRECTORY ${tarnwick_checks})
+file(CHMOD ${tarnwick_checks} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+
+# A password file as both osslsigncode and OpenSSL will read it: its first line, without its CR or
+# LF, in a file of this build's own (a folder only its owner can read) named by `out`.
+function(tarnwick_password_file setting out)
+  file(READ "${${setting}}" content)
+  string(REGEX MATCH "^[^\r\n]*" password "${content}")
+  set(copy ${tarnwick_checks}/${setting})
+  file(WRITE ${copy} "${password}")
+  set(${out} ${copy} PARENT_SCOPE)
+endfunction()
+
+# Opens the PKCS#12 file with `password` and writes its certificates (`what`: -clcerts for the
+# signer's, -cacerts for the others) to `pem`. Older Windows exports use legacy encryption
+# (RC2-40), which OpenSSL 3 opens only when asked to, and osslsigncode signs with.
+function(tarnwick_pkcs12_certificates password what pem)
+  foreach(legacy "" -legacy)
+    execute_process(COMMAND openssl pkcs12 ${legacy} -in ${TARNWICK_SIGN_PKCS12} -passin file:${password}
+        -nokeys ${what} -out ${pem}
+      RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
+    if(NOT failed)
+      return()
+    endif()
+  endforeach()
+  tarnwick_refuse("The password in ${TARNWICK_SIGN_PASSWORD_FILE} does not open ${TARNWICK_SIGN_PKCS12}")
+endfunction()
+
+# Checks the signer's certificate (still valid, and made for code signing) and every other
+# certificate of its chain (none whose extended key usage leaves code signing out, as Windows
+# refuses such a chain); sets `subject` to the signer's.
+function(tarnwick_check_chain signer others)
+  execute_process(COMMAND openssl x509 -in ${signer} -noout -subject
+    OUTPUT_VARIABLE who OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed ERROR_QUIET)
   if(failed)
-    tarnwick_refuse("The signing certificate cannot be read: ${certificate}")
+    tarnwick_refuse("The signing certificate cannot be read: ${signer}")
   endif()
-  execute_process(COMMAND openssl x509 -in ${certificate} -noout -checkend 0
+  execute_process(COMMAND openssl x509 -in ${signer} -noout -checkend 0
     RESULT_VARIABLE expired OUTPUT_QUIET ERROR_QUIET)
   if(expired)
-    tarnwick_refuse("The signing certificate has expired: ${subject}")
+    tarnwick_refuse("The signing certificate has expired: ${who}")
   endif()
-  execute_process(COMMAND openssl x509 -in ${certificate} -noout -ext extendedKeyUsage
+  execute_process(COMMAND openssl x509 -in ${signer} -noout -ext extendedKeyUsage
     OUTPUT_VARIABLE usage ERROR_QUIET)
   if(NOT usage MATCHES "Code Signing")
-    tarnwick_refuse("The signing certificate is not for code signing: ${subject}")
+    tarnwick_refuse("The signing certificate is not for code signing: ${who}")
   endif()
+  file(READ ${others} chain)
+  string(REGEX MATCHALL "-----BEGIN CERTIFICATE-----[^-]+-----END CERTIFICATE-----" chain "${chain}")
+  foreach(certificate ${chain})
+    file(WRITE ${tarnwick_checks}/link.pem "${certificate}\n")
+    execute_process(COMMAND openssl x509 -in ${tarnwick_checks}/link.pem -noout -subject
+      -ext extendedKeyUsage OUTPUT_VARIABLE usage ERROR_QUIET)
+    string(REGEX MATCH "subject=[^\n]*" link "${usage}")
+    if(usage MATCHES "Extended Key Usage" AND NOT usage MATCHES "Code Signing|Any Extended Key Usage")
+      tarnwick_refuse("The signing certificate's chain holds ${link}, whose extended key usage ",
+        "leaves out code signing: Windows refuses such a chain")
+    endif()
+  endforeach()
+  set(subject ${who} PARENT_SCOPE)
 endfunction()
 
 # A PIN inside the key's URI would be printed, and written into every build's settings and cache:
@@ -63,8 +132,8 @@ if(TARNWICK_SIGN_PKCS11_KEY MATCHES "[;?](pin-value|pin-source)=")
     "the URI and give it in TARNWICK_SIGN_PASSWORD_FILE")
 endif()
 set(tarnwick_sign)
-set(tarnwick_checks ${CMAKE_CURRENT_BINARY_DIR}/signing-checks)
 set(tarnwick_signs FALSE)
+set(tarnwick_password)
 if(TARNWICK_SIGNATURES OR TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE)
   set(tarnwick_signs TRUE)
   find_program(OSSLSIGNCODE osslsigncode)
@@ -76,26 +145,25 @@ if(TARNWICK_SIGNATURES)
   if(NOT IS_DIRECTORY "${TARNWICK_SIGNATURES}")
     tarnwick_refuse("TARNWICK_SIGNATURES: no such folder: ${TARNWICK_SIGNATURES}")
   endif()
+  message(STATUS "Authenticode: the release's own signatures, from ${TARNWICK_SIGNATURES}")
 elseif(tarnwick_signs)
-  tarnwick_need_file(TARNWICK_SIGN_PASSWORD_FILE)
-  file(MAKE_DIRECTORY ${tarnwick_checks})
+  tarnwick_need_file(TARNWICK_SIGN_PASSWORD_FILE "the key's password (or the token's PIN) is read from that file")
+  tarnwick_password_file(TARNWICK_SIGN_PASSWORD_FILE tarnwick_password)
   if(TARNWICK_SIGN_PKCS12)
-    tarnwick_need_file(TARNWICK_SIGN_PKCS12)
+    tarnwick_need_file(TARNWICK_SIGN_PKCS12 "")
     # The password opens the file, or nothing will: checked once, here.
-    execute_process(COMMAND openssl pkcs12 -in ${TARNWICK_SIGN_PKCS12}
-        -passin file:${TARNWICK_SIGN_PASSWORD_FILE} -nokeys -clcerts -out ${tarnwick_checks}/signer.pem
-      RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
-    if(failed)
-      tarnwick_refuse("The password in ${TARNWICK_SIGN_PASSWORD_FILE} does not open ${TARNWICK_SIGN_PKCS12}")
-    endif()
-    tarnwick_check_certificate(${tarnwick_checks}/signer.pem)
+    tarnwick_pkcs12_certificates(${tarnwick_password} -clcerts ${tarnwick_checks}/signer.pem)
+    tarnwick_pkcs12_certificates(${tarnwick_password} -cacerts ${tarnwick_checks}/chain.pem)
+    tarnwick_check_chain(${tarnwick_checks}/signer.pem ${tarnwick_checks}/chain.pem)
+    set(tarnwick_key_files ${TARNWICK_SIGN_PKCS12})
   else()
-    tarnwick_need_file(TARNWICK_SIGN_PKCS11_MODULE)
-    tarnwick_need_file(TARNWICK_SIGN_CERTS)
+    tarnwick_need_file(TARNWICK_SIGN_PKCS11_MODULE "")
+    tarnwick_need_file(TARNWICK_SIGN_CERTS "a token needs its certificate chain as a PEM file")
     if(NOT TARNWICK_SIGN_PKCS11_KEY MATCHES "^pkcs11:")
       tarnwick_refuse("TARNWICK_SIGN_PKCS11_KEY must be the key's pkcs11: URI")
     endif()
-    tarnwick_check_certificate(${TARNWICK_SIGN_CERTS})
+    tarnwick_check_chain(${TARNWICK_SIGN_CERTS} ${TARNWICK_SIGN_CERTS})
+    set(tarnwick_key_files ${TARNWICK_SIGN_CERTS})
     # Whether the token signs (it is there, the PIN is right, the key is usable): a small script
     # is the one thing osslsigncode signs that needs no build. (The key's URI holds semicolons: it
     # is passed quoted, never through a list.)
@@ -103,7 +171,7 @@ elseif(tarnwick_signs)
     file(REMOVE ${tarnwick_checks}/probe-signed.ps1)
     execute_process(COMMAND ${OSSLSIGNCODE} sign -pkcs11module ${TARNWICK_SIGN_PKCS11_MODULE}
         -key "${TARNWICK_SIGN_PKCS11_KEY}" -certs ${TARNWICK_SIGN_CERTS}
-        -readpass ${TARNWICK_SIGN_PASSWORD_FILE} -h sha256 -in ${tarnwick_checks}/probe.ps1
+        -readpass ${tarnwick_password} -h sha256 -in ${tarnwick_checks}/probe.ps1
         -out ${tarnwick_checks}/probe-signed.ps1
       RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
     if(failed AND said MATCHES "Unrecognized file type")
@@ -112,27 +180,74 @@ elseif(tarnwick_signs)
       tarnwick_refuse("The token refused to sign with ${TARNWICK_SIGN_PKCS11_KEY} (module ${TARNWICK_SIGN_PKCS11_MODULE})")
     endif()
   endif()
+  if(TARNWICK_SIGN_PKCS12)
+    message(STATUS "Authenticode: signing as ${subject}, with ${TARNWICK_SIGN_PKCS12}")
+  else()
+    message(STATUS "Authenticode: signing as ${subject}, with the token's key ${TARNWICK_SIGN_PKCS11_KEY}")
+  endif()
+else()
+  message(STATUS "Authenticode: not signing (no key given)")
+  if(TARNWICK_SIGN_PASSWORD_FILE)
+    message(WARNING "TARNWICK_SIGN_PASSWORD_FILE is given without a key (TARNWICK_SIGN_PKCS12, or "
+      "TARNWICK_SIGN_PKCS11_MODULE): nothing is signed")
+  endif()
 endif()
 if(tarnwick_signs)
   # What sign.cmake needs, in a file of its own: values with semicolons survive no command line.
-  set(settings "set(OSSLSIGNCODE [==[${OSSLSIGNCODE}]==])\n")
+  # It also holds the SHA-256 of each key file, so that a new key at the same path changes it, and
+  # so signs every exe and MSI afresh; it is rewritten only when it changes.
+  set(settings "set(OSSLSIGNCODE [==[${OSSLSIGNCODE}]==])\nset(TARNWICK_EPOCH [==[${TARNWICK_EPOCH}]==])\n")
   foreach(setting ${tarnwick_sign_settings})
     string(APPEND settings "set(${setting} [==[${${setting}}]==])\n")
   endforeach()
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/signing-settings.cmake "${settings}")
-  set(tarnwick_sign ${CMAKE_COMMAND} -DSETTINGS=${CMAKE_CURRENT_BINARY_DIR}/signing-settings.cmake)
+  if(tarnwick_password)
+    string(APPEND settings "set(TARNWICK_SIGN_PASSWORD_FILE [==[${tarnwick_password}]==])\n")
+  endif()
+  foreach(key ${tarnwick_key_files} ${tarnwick_password})
+    file(SHA256 ${key} hash)
+    string(APPEND settings "# ${hash}\n")
+  endforeach()
+  set(tarnwick_settings_file ${CMAKE_CURRENT_BINARY_DIR}/signing-settings.cmake)
+  file(WRITE ${tarnwick_settings_file}.new "${settings}")
+  file(COPY_FILE ${tarnwick_settings_file}.new ${tarnwick_settings_file} ONLY_IF_DIFFERENT)
+  file(REMOVE ${tarnwick_settings_file}.new)
+  set(tarnwick_sign ${CMAKE_COMMAND} -DSETTINGS=${tarnwick_settings_file})
 endif()
 
+set(tarnwick_openpgp_password)
+file(WRITE ${tarnwick_checks}/probe.txt "Tarnwick: the key signs\n")
 if(TARNWICK_OPENPGP_KEY)
-  tarnwick_need_file(TARNWICK_OPENPGP_KEY)
+  tarnwick_need_file(TARNWICK_OPENPGP_KEY "")
   find_program(SQOP sqop)
   if(NOT SQOP)
     tarnwick_refuse("TARNWICK_OPENPGP_KEY needs sqop (Debian package sqop), which is not installed")
   endif()
+  set(with_password)
+  if(TARNWICK_OPENPGP_PASSWORD_FILE)
+    tarnwick_need_file(TARNWICK_OPENPGP_PASSWORD_FILE "")
+    tarnwick_password_file(TARNWICK_OPENPGP_PASSWORD_FILE tarnwick_openpgp_password)
+    set(with_password --with-key-password=${tarnwick_openpgp_password})
+  endif()
+  # The key signs now, or SHA256SUMS would be left unsigned at the very end.
+  execute_process(COMMAND ${SQOP} sign --as=text ${with_password} ${TARNWICK_OPENPGP_KEY}
+    INPUT_FILE ${tarnwick_checks}/probe.txt RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
+  if(failed)
+    tarnwick_refuse("The OpenPGP key in ${TARNWICK_OPENPGP_KEY} does not sign: a key protected by a ",
+      "password needs TARNWICK_OPENPGP_PASSWORD_FILE, with the right password")
+  endif()
+  message(STATUS "OpenPGP: signing SHA256SUMS with the key in ${TARNWICK_OPENPGP_KEY}")
 elseif(TARNWICK_GPG_KEY)
-  execute_process(COMMAND gpg --batch --list-secret-keys ${TARNWICK_GPG_KEY}
+  execute_process(COMMAND gpg --batch --yes --local-user ${TARNWICK_GPG_KEY} --armor --detach-sign
+      --output ${tarnwick_checks}/probe.txt.asc ${tarnwick_checks}/probe.txt
     RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
   if(failed)
-    tarnwick_refuse("gpg has no secret key ${TARNWICK_GPG_KEY}")
+    tarnwick_refuse("gpg does not sign with the key ${TARNWICK_GPG_KEY}")
+  endif()
+  message(STATUS "OpenPGP: signing SHA256SUMS with gpg's key ${TARNWICK_GPG_KEY}")
+else()
+  message(STATUS "OpenPGP: not signing SHA256SUMS (no key given)")
+  if(TARNWICK_OPENPGP_PASSWORD_FILE)
+    message(WARNING "TARNWICK_OPENPGP_PASSWORD_FILE is given without TARNWICK_OPENPGP_KEY: "
+      "SHA256SUMS is not signed")
   endif()
 endif()

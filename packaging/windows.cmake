@@ -21,6 +21,9 @@ set(sign_msi)
 if(tarnwick_sign)
   set(sign_msi COMMAND ${tarnwick_sign} -DFILE=${TARNWICK_MSI} -P ${sign_script})
   foreach(program ${tarnwick_programs})
+    # Another key, even at the same path, changes the settings: the exes are linked and signed
+    # afresh, and the MSI with them.
+    set_property(TARGET ${program} APPEND PROPERTY LINK_DEPENDS ${tarnwick_settings_file})
     add_custom_command(TARGET ${program} POST_BUILD
       COMMAND ${tarnwick_sign} -DFILE=$<TARGET_FILE:${program}> -P ${sign_script} VERBATIM)
   endforeach()

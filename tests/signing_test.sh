@@ -9,14 +9,16 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 keys=$work/keys
-# The throwaway keys: a CA with three signers (good, expired, for web servers only) as PKCS#12
-# files, the good one's key on a SoftHSM2 token too, and an OpenPGP key.
+# The throwaway keys: a CA with four signers (good, renewed, expired, for web servers only) as
+# PKCS#12 files, the good one also in a legacy-encrypted file, under a CA for web servers only, and
+# on a SoftHSM2 token; password files as Notepad writes them; OpenPGP keys, one protected.
 make_keys() {
   mkdir -p "$keys/tokens" && cd "$keys"
   openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-CA \
     -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
   printf 'secret\n' >password && printf 'wrong\n' >wrong && printf '1234' >pin && printf '9999' >bad-pin
-  for signer in good:codeSigning: expired:codeSigning:2020-01-01 web:serverAuth:; do
+  printf 'secret\r\n' >crlf && printf 'secret\n# the release key\n' >commented
+  for signer in good:codeSigning: renewed:codeSigning: expired:codeSigning:2020-01-01 web:serverAuth:; do
     name=${signer%%:*} usage=${signer#*:} && date=${usage#*:} && usage=${usage%%:*}
     openssl req -newkey rsa:2048 -nodes -keyout $name.key -out $name.csr -subj /CN=$name 2>/dev/null
     printf 'extendedKeyUsage=%s\nkeyUsage=critical,digitalSignature\n' $usage >$name.ext
@@ -24,19 +26,28 @@ make_keys() {
       -CAcreateserial -days 1 -extfile $name.ext -out $name.pem 2>/dev/null
     openssl pkcs12 -export -inkey $name.key -in $name.pem -certfile ca.pem -passout file:password -out $name.p12
   done
+  openssl pkcs12 -export -legacy -inkey good.key -in good.pem -certfile ca.pem -passout file:password -out legacy.p12
+  openssl req -newkey rsa:2048 -nodes -keyout tls.key -out tls.csr -subj /CN=TLS-CA 2>/dev/null
+  printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\nextendedKeyUsage=serverAuth\n' >tls.ext
+  openssl x509 -req -in tls.csr -CA ca.pem -CAkey ca.key -days 1 -extfile tls.ext -out tls.pem 2>/dev/null
+  openssl x509 -req -in good.csr -CA tls.pem -CAkey tls.key -CAcreateserial -days 1 -extfile good.ext \
+    -out under-tls.pem 2>/dev/null && cat tls.pem ca.pem >tls-chain.pem
+  openssl pkcs12 -export -inkey good.key -in under-tls.pem -certfile tls-chain.pem -passout file:password -out under-tls.p12
   printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$keys/tokens" >"$SOFTHSM2_CONF"
   softhsm2-util --init-token --free --label tarnwick --so-pin 4321 --pin 1234 >/dev/null
   openssl pkcs8 -topk8 -nocrypt -in good.key -out good.p8 && cat good.pem ca.pem >chain.pem
   softhsm2-util --import good.p8 --token tarnwick --label signer --id 01 --pin 1234 >/dev/null
   sqop generate-key "Tarnwick test <release@example.org>" >openpgp.key
   sqop extract-cert <openpgp.key >openpgp.cert
+  sqop generate-key --with-key-password=password "Tarnwick test <protected@example.org>" >protected.key
+  cp good.p12 current.p12
 }
 export SOFTHSM2_CONF=$keys/softhsm2.conf
 make_keys
 
 git clone -q "$top" "$work/source"
 release=$work/source/build/release/dist
-p12="TARNWICK_SIGN_PKCS12=$keys/good.p12 TARNWICK_SIGN_PASSWORD_FILE=$keys/password"
+p12="TARNWICK_SIGN_PKCS12=$keys/current.p12 TARNWICK_SIGN_PASSWORD_FILE=$keys/password"
 token="TARNWICK_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so TARNWICK_SIGN_CERTS=$keys/chain.pem"
 token="$token TARNWICK_SIGN_PKCS11_KEY=pkcs11:token=tarnwick;object=signer TARNWICK_SIGN_PASSWORD_FILE=$keys/pin"
 # Builds the release in the clone, with the settings given; the old release goes first, the
@@ -45,7 +56,8 @@ build() {
   rm -rf "$release"
   (cd "$work/source" && env "$@" cmake --workflow --preset release >"$work/log" 2>&1)
 }
-# Every exe and MSI of the release verifies against the test's CA (exes from the zips and MSIs).
+# Every exe and MSI of the release verifies against the test's CA (exes from the zips and MSIs),
+# signed by SIGNER (good when not given).
 signed() {
   rm -rf "$work/out" && mkdir -p "$work/out" && cd "$work/out"
   for arch in win32 win64; do
@@ -54,7 +66,7 @@ signed() {
   done
   ls "$release"/*.msi >files && find zip-* msi-* -name '*.exe' >>files && [ "$(wc -l <files)" -eq 10 ]
   while IFS= read -r file; do
-    osslsigncode verify -CAfile "$keys/ca.pem" -in "$file" >/dev/null 2>&1 || return 1
+    osslsigncode verify -CAfile "$keys/ca.pem" -in "$file" 2>&1 | grep -q "Subject: /CN=${1:-good}$" || return 1
   done <files
 }
 runs_under_wine() { # no configuration in the fresh prefix: the run ends with -1
@@ -97,6 +109,17 @@ EOF
   "$top/packaging/verify-release.sh" "$work/hostile" >"$work/said" || status=$?
   [ $status -eq 1 ] && grep -q "refused: the entry" "$work/said" && [ -z "$(ls -A "$work/outside")" ]
 }
+said() { # PHRASE SETTINGS...: configuring goes through, and says so
+  phrase=$1 && shift && (cd "$work/source" && env "$@" cmake --preset release >"$work/log" 2>&1) &&
+    grep -q "$phrase" "$work/log"
+}
+# The release with BUILDINFO naming another commit, its sums made to fit: not checked at all.
+other_commit() {
+  rm -rf "$work/other" && cp -r "$release" "$work/other" && status=0
+  sed -i 's/^Commit: .*/Commit: 0123456789abcdef0123456789abcdef01234567/' "$work/other/BUILDINFO"
+  resum "$work/other" BUILDINFO && "$top/packaging/verify-release.sh" "$work/other" >"$work/said" 2>&1 || status=$?
+  [ $status -eq 2 ] && grep -q "git checkout 0123456789abcdef" "$work/said"
+}
 refused() { # PHRASE SETTINGS...: configuring stops with the line, the release is left untouched
   phrase=$1 && shift && before=$(sha256sum "$release/SHA256SUMS")
   ! (cd "$work/source" && env "$@" cmake --preset release >"$work/log" 2>&1) &&
@@ -111,6 +134,7 @@ check() { # NAME COMMAND...
 }
 check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openpgp.key"
 check "PKCS#12: every exe and MSI verifies" signed
+check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 8 ]"
 check "the signed 64-bit exe runs under Wine" runs_under_wine
 check "SHA256SUMS.asc verifies" pgp_verifies
 check "SHA256SUMS.asc fails on changed sums" pgp_fails_on_change
@@ -119,9 +143,17 @@ check "it names an exe with one changed byte" tampered_named
 for kind in parent absolute symlink; do
   check "it refuses a zip with an entry of kind $kind, writing nothing" hostile $kind
 done
+check "it refuses a release of another commit, naming it" other_commit
+cp "$keys/renewed.p12" "$keys/current.p12"
+check "a new key at the same path: the release builds" build $p12
+check "a new key at the same path: every file is signed afresh" signed renewed
+check "a second clone signs the same bytes" sh -c "rm -rf '$work/again' && git clone -q '$top' '$work/again' &&
+  cd '$work/again' && env $p12 cmake --workflow --preset release >/dev/null 2>&1 &&
+  cmp build/release/dist/SHA256SUMS '$release/SHA256SUMS'"
 check "PKCS#11: the release builds" build $token
 check "PKCS#11: every exe and MSI verifies" signed
-check "unsigned again: the release builds" build
+check "unsigned again, at another time: the release builds" build SOURCE_DATE_EPOCH=1797000000
+check "the release check takes the time from BUILDINFO" "$top/packaging/verify-release.sh" "$release"
 check "unsigned again: no signature lingers" sh -c "! $(command -v osslsigncode) extract-signature \
   -in $release/$(cd "$release" && ls tarnwick-*-win64.msi) -out $work/none.p7"
 check "a missing key file" refused "no such file" TARNWICK_SIGN_PKCS12="$keys/missing.p12" \
@@ -133,6 +165,23 @@ check "an expired certificate" refused "has expired" TARNWICK_SIGN_PKCS12="$keys
   TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
 check "a certificate not for code signing" refused "not for code signing" \
   TARNWICK_SIGN_PKCS12="$keys/web.p12" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
+check "a time that is not a number" refused "not to a number of seconds" SOURCE_DATE_EPOCH=soon
+check "a key path relative to the current folder" said "signing as .*, with $keys/good.p12" \
+  TARNWICK_SIGN_PKCS12=../keys/good.p12 TARNWICK_SIGN_PASSWORD_FILE=../keys/password
+check "a password file saved with CR LF" said "signing as" $p12 TARNWICK_SIGN_PASSWORD_FILE="$keys/crlf"
+check "a password file with a comment line" said "signing as" $p12 TARNWICK_SIGN_PASSWORD_FILE="$keys/commented"
+check "a legacy-encrypted PKCS#12 file" said "signing as" $p12 TARNWICK_SIGN_PKCS12="$keys/legacy.p12"
+check "a chain under a CA for web servers only" refused "leaves out code signing" $p12 \
+  TARNWICK_SIGN_PKCS12="$keys/under-tls.p12"
+check "a protected OpenPGP key without its password" refused "does not sign" \
+  TARNWICK_OPENPGP_KEY="$keys/protected.key"
+check "a protected OpenPGP key with its password" said "OpenPGP: signing" \
+  TARNWICK_OPENPGP_KEY="$keys/protected.key" TARNWICK_OPENPGP_PASSWORD_FILE="$keys/password"
+check "no key: it says so" said "Authenticode: not signing (no key given)"
+check "a misspelt setting" said "TARNWICK_SIGN_PFX is not a setting" TARNWICK_SIGN_PFX="$keys/good.p12"
+check "a password file without a key" said "without a key" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
+check "a key without its password file" refused "TARNWICK_SIGN_PASSWORD_FILE is not set" \
+  TARNWICK_SIGN_PKCS12="$keys/good.p12"
 check "a PIN inside the key's URI, not repeated" refused "holds a PIN" $token \
   "TARNWICK_SIGN_PKCS11_KEY=pkcs11:token=tarnwick;object=signer;pin-value=2468"
 exit $failed
