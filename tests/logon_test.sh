@@ -140,6 +140,13 @@ if [ "$mode" = msi ]; then
   ! wine reg query "$event_source" >/dev/null 2>&1 ||
     { echo "uninstall left the event log's source"; status=1; }
   cmp -s "$config" "$scratch/config.before" || { echo "C:\\Tarnwick.cfg was changed"; status=1; }
+  # The start switched off and on again on an installed machine.
+  runs() { wine reg query "$machine_run_key" /v Tarnwick >/dev/null 2>&1; }
+  wine msiexec /i "$program" /qn && wine msiexec /i "$program" /qn REMOVE=StartAtLogOn
+  ! runs || { echo "REMOVE=StartAtLogOn left the Run value"; status=1; }
+  wine msiexec /i "$program" /qn ADDLOCAL=StartAtLogOn
+  runs || { echo "ADDLOCAL=StartAtLogOn did not write the Run value"; status=1; }
+  wine msiexec /x "$program" /qn
 fi
 rm -f "$config"
 exit $status
