@@ -22,6 +22,41 @@ if(CPACK_TARNWICK_MSI)
   file(COPY ${CPACK_TARNWICK_MSI} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
 endif()
 
+# Runs a maker of evidence (`what`: its name) with its arguments; when it fails, the release
+# stops with its one line, and the last release stays as it was.
+function(tarnwick_evidence what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed ERROR_VARIABLE error)
+  if(failed)
+    file(REMOVE_RECURSE ${staging})
+    string(STRIP "${error}" error)
+    message(FATAL_ERROR "${what}: ${error}")
+  endif()
+endfunction()
+
+# Signs `file` with the deployer's OpenPGP key, if one was given, into file.asc: detached and
+# ASCII-armoured, `as` text (SHA256SUMS) or binary. Without a signature where one was asked for,
+# there is no release.
+function(tarnwick_openpgp_sign file as)
+  if(CPACK_TARNWICK_OPENPGP_KEY)
+    set(with_password)
+    if(CPACK_TARNWICK_OPENPGP_PASSWORD)
+      set(with_password --with-key-password=${CPACK_TARNWICK_OPENPGP_PASSWORD})
+    endif()
+    execute_process(COMMAND sqop sign --as=${as} ${with_password} ${CPACK_TARNWICK_OPENPGP_KEY}
+      INPUT_FILE ${file} OUTPUT_FILE ${file}.asc RESULT_VARIABLE failed ERROR_VARIABLE error)
+  elseif(CPACK_TARNWICK_GPG_KEY)
+    execute_process(COMMAND gpg --batch --yes --local-user ${CPACK_TARNWICK_GPG_KEY} --armor
+        --detach-sign --output ${file}.asc ${file}
+      RESULT_VARIABLE failed ERROR_VARIABLE error)
+  endif()
+  if(failed)
+    file(REMOVE_RECURSE ${staging})
+    get_filename_component(name ${file} NAME)
+    string(STRIP "${error}" error)
+    message(FATAL_ERROR "Could not sign ${name}: ${error}")
+  endif()
+endfunction()
+
 if(CPACK_TARNWICK_RELEASE)
   # The release is the folder dist/ and nothing else: its files are gathered in a folder of their
   # own, signed there, and only then put in place of the last release, in one move, so that a step
@@ -48,6 +83,10 @@ if(CPACK_TARNWICK_RELEASE)
   file(WRITE ${staging}/BUILDINFO
     "Version: ${version}\nCommit: ${commit}\nSOURCE_DATE_EPOCH: ${CPACK_TARNWICK_EPOCH}\n")
 
+  # A bill of materials for each package, made from the build; the sums cover them.
+  tarnwick_evidence(SBOM ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sbom.py
+    ${staging} ${version} "${CPACK_TARNWICK_EPOCH}" ${CPACK_PACKAGE_DIRECTORY} ${CPACK_TARNWICK_SOURCE_DIR})
+
   # One checksum file over the whole release, as sha256sum -c reads it.
   file(GLOB release RELATIVE ${staging} ${staging}/*)
   list(SORT release)
@@ -59,24 +98,23 @@ if(CPACK_TARNWICK_RELEASE)
   set(sums_file ${staging}/SHA256SUMS)
   file(WRITE ${sums_file} "${sums}")
   # With the deployer's OpenPGP key, a detached, ASCII-armoured signature of the sums beside them.
-  if(CPACK_TARNWICK_OPENPGP_KEY)
-    set(with_password)
-    if(CPACK_TARNWICK_OPENPGP_PASSWORD)
-      set(with_password --with-key-password=${CPACK_TARNWICK_OPENPGP_PASSWORD})
+  tarnwick_openpgp_sign(${sums_file} text)
+
+  # This builder's statement of how the release was made: outside the sums, signed on its own.
+  execute_process(COMMAND git remote get-url origin WORKING_DIRECTORY ${CPACK_TARNWICK_SOURCE_DIR}
+    OUTPUT_VARIABLE repository OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  set(builder ${CPACK_TARNWICK_BUILDER_ID})
+  # A list drops empty texts, so an unknown one goes as "-".
+  foreach(value repository builder)
+    if(NOT ${value})
+      set(${value} -)
     endif()
-    execute_process(COMMAND sqop sign --as=text ${with_password} ${CPACK_TARNWICK_OPENPGP_KEY}
-      INPUT_FILE ${sums_file}
-      OUTPUT_FILE ${sums_file}.asc RESULT_VARIABLE failed ERROR_VARIABLE error)
-  elseif(CPACK_TARNWICK_GPG_KEY)
-    execute_process(COMMAND gpg --batch --yes --local-user ${CPACK_TARNWICK_GPG_KEY} --armor
-        --detach-sign --output ${sums_file}.asc ${sums_file}
-      RESULT_VARIABLE failed ERROR_VARIABLE error)
-  endif()
-  if(failed)
-    file(REMOVE_RECURSE ${staging})
-    string(STRIP "${error}" error)
-    message(FATAL_ERROR "Could not sign SHA256SUMS: ${error}")
-  endif()
+  endforeach()
+  set(provenance ${staging}/tarnwick-${version}.intoto.json)
+  tarnwick_evidence(Provenance ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/provenance.py
+    ${staging} ${provenance} ${version} "${CPACK_TARNWICK_EPOCH}" "${commit}" ${repository}
+    ${builder} ${CPACK_TARNWICK_COMPILER})
+  tarnwick_openpgp_sign(${provenance} binary)
   file(REMOVE_RECURSE ${dist})
   file(RENAME ${staging} ${dist})
 endif()

@@ -48,3 +48,12 @@ foreach(preset arch IN ZIP_LISTS release_presets release_arches)
 endforeach()
 set(CPACK_TARNWICK_RELEASE ON)
 set(CPACK_TARNWICK_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+# The evidence that goes with the release: an SBOM for each package, and this builder's provenance,
+# whose builder is whoever says so (TARNWICK_BUILDER_ID, such as a URI of the build service).
+find_program(TARNWICK_PYTHON python3)
+if(NOT TARNWICK_PYTHON)
+  message(FATAL_ERROR "The release needs python3 (Debian package python3), for its SBOMs and provenance")
+endif()
+set(CPACK_TARNWICK_PYTHON ${TARNWICK_PYTHON})
+set(CPACK_TARNWICK_BUILDER_ID $ENV{TARNWICK_BUILDER_ID})
+set(CPACK_TARNWICK_COMPILER ${CMAKE_CXX_COMPILER})

@@ -49,7 +49,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E environment OUTPUT_VARIABLE environm
 string(REGEX MATCHALL "(^|\n)TARNWICK_[A-Z0-9_]*=" given "${environment}")
 foreach(setting ${given})
   string(REGEX REPLACE "^\n|=$" "" setting "${setting}")
-  if(NOT setting IN_LIST tarnwick_sign_settings)
+  if(NOT setting IN_LIST tarnwick_sign_settings AND NOT setting STREQUAL "TARNWICK_BUILDER_ID")
     message(WARNING "${setting} is not a setting of the release (misspelt?): it is ignored")
   endif()
 endforeach()

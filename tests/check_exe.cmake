@@ -67,12 +67,9 @@ if(NOT messages)
 endif()
 
 # Every archive the linker took code from has its notices in the notices file, under the heading
-# that the table names for it; an archive the table does not know fails, as its licence is unknown.
-set(notices_of
-  "^(crt2\\.o|libmingw32\\.a|libmingwex\\.a|libmoldname\\.a|libmsvcrt\\.a|lib[a-z0-9]+32\\.a|libuuid\\.a)$=MinGW-w64 runtime"
-  "^(libpthread\\.a|libwinpthread\\.a)$=winpthreads"
-  "^(libstdc\\+\\+\\.a|libgcc\\.a|libgcc_eh\\.a|crtbegin\\.o|crtend\\.o)$=GCC runtime libraries"
-  "^(libssp\\.a|libssp_nonshared\\.a)$=GCC stack protector library")
+# that the table of linked archives gives it; an archive the table does not know fails, as its
+# licence is unknown.
+file(STRINGS ${ARCHIVES} notices_of REGEX "^[^#]")
 file(STRINGS ${MAP} linked REGEX "^(/[^ (]+\\.a\\(|LOAD /[^ ]+\\.o$)")
 file(STRINGS ${NOTICES} headings REGEX "^== .* ==$")
 set(archives)
@@ -85,9 +82,9 @@ list(REMOVE_DUPLICATES archives)
 foreach(archive ${archives})
   set(heading)
   foreach(row ${notices_of})
-    string(REGEX REPLACE "=.*" "" pattern "${row}")
+    string(REGEX REPLACE "\t.*" "" pattern "${row}")
     if(archive MATCHES "${pattern}")
-      string(REGEX REPLACE ".*=" "" heading "${row}")
+      string(REGEX REPLACE "^[^\t]*\t([^\t]*)\t.*$" "\\1" heading "${row}")
     endif()
   endforeach()
   list(FIND headings "== ${heading} ==" at)

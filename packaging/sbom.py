@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""Writes a software bill of materials (CycloneDX 1.6, JSON) for each file of the release: both
+zips, both MSIs and the Debian package, as <file>.cdx.json beside it.
+
+What the Windows packages hold comes from the build itself: the exes (with their SHA-256), the
+licence, and every archive each exe's link map names, as a component with the version and the
+package URL of the Debian package that provided it on this machine (dpkg), its licence from
+packaging/linked-archives.tsv, and a dependency of the exe on it. An archive no row of that table
+describes stops the release. The Debian package's SBOM holds the program and the packages its own
+Depends field names. Nothing comes from the clock: the time is SOURCE_DATE_EPOCH and the serial
+number is derived from the file's name, the version and that time, so two builds give the same
+bytes.
+
+Usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR
+  STAGING: the folder of the release's files; BUILD_DIR: the release's build folder, whose win32/
+  and win64/ sub-builds hold the exes and their link maps.
+"""
+import datetime
+import hashlib
+import io
+import json
+import os
+import re
+import subprocess
+import sys
+import tarfile
+import uuid
+
+TOOL = "packaging/sbom.py"
+
+
+def fail(line):
+    print(line, file=sys.stderr)
+    sys.exit(1)
+
+
+def sha256(data):
+    return [{"alg": "SHA-256", "content": hashlib.sha256(data).hexdigest()}]
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def debian_package(path):
+    """The Debian package that installed `path`, its version and architecture."""
+    try:
+        owner = subprocess.run(["dpkg", "-S", os.path.realpath(path)], capture_output=True,
+                               text=True, check=True).stdout.split(":")[0]
+        version, arch = subprocess.run(["dpkg-query", "-W", "-f", "${Version} ${Architecture}", owner],
+                                       capture_output=True, text=True, check=True).stdout.split()
+    except (subprocess.CalledProcessError, ValueError, OSError):
+        fail(f"no Debian package is known to have installed {path}")
+    return owner, version, arch
+
+
+def linked_archives(map_path):
+    """The paths of the archives and objects a link map says the linker took code from."""
+    paths = []
+    with open(map_path, encoding="utf-8", errors="replace") as lines:
+        for line in lines:
+            found = re.match(r"^(/[^ (]+\.a)\(|^LOAD (/[^ ]+\.o)$", line.rstrip("\n"))
+            if found and (found.group(1) or found.group(2)) not in paths:
+                paths.append(found.group(1) or found.group(2))
+    return paths
+
+
+def licence_table(source_dir):
+    rows = []
+    with open(os.path.join(source_dir, "packaging", "linked-archives.tsv"), encoding="utf-8") as lines:
+        for line in lines:
+            if line.strip() and not line.startswith("#"):
+                pattern, _, licence = line.rstrip("\n").split("\t")
+                rows.append((re.compile(pattern), licence))
+    return rows
+
+
+def document(name, data, version, epoch, component, components, dependencies):
+    moment = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
+    serial = uuid.uuid5(uuid.NAMESPACE_URL, f"tarnwick:{name}:{version}:{epoch}")
+    component = dict(component, **{"bom-ref": name, "name": "tarnwick", "version": version,
+                                   "hashes": sha256(data),
+                                   "licenses": [{"license": {"id": "MIT"}}],
+                                   "supplier": {"name": "Tarnwick developers"}})
+    return {
+        "bomFormat": "CycloneDX",
+        "specVersion": "1.6",
+        "serialNumber": f"urn:uuid:{serial}",
+        "version": 1,
+        "metadata": {
+            "timestamp": moment.strftime("%Y-%m-%dT%H:%M:%SZ"),
+            "tools": {"components": [{"type": "application", "name": TOOL, "version": version}]},
+            "authors": [{"name": "Tarnwick developers"}],
+            "supplier": {"name": "Tarnwick developers"},
+            "component": component,
+        },
+        "components": components,
+        "dependencies": dependencies,
+    }
+
+
+def windows_bom(name, data, version, epoch, build_dir, source_dir, table):
+    arch = "win64" if "-win64." in name else "win32"
+    components, dependencies, archives = [], [], {}
+    licence = read(os.path.join(source_dir, "LICENSE"))
+    components.append({"type": "file", "bom-ref": "LICENSE", "name": "LICENSE",
+                       "hashes": sha256(licence), "licenses": [{"license": {"id": "MIT"}}]})
+    exes = []
+    for exe in ("tarnwick.exe", "tarnwickw.exe"):
+        exes.append(exe)
+        components.append({"type": "application", "bom-ref": exe, "name": exe, "version": version,
+                           "hashes": sha256(read(os.path.join(build_dir, arch, exe))),
+                           "licenses": [{"license": {"id": "MIT"}}]})
+        linked = []
+        for path in linked_archives(os.path.join(build_dir, arch, exe[:-4] + ".map")):
+            archive = os.path.basename(path)
+            licences = [licence for pattern, licence in table if pattern.fullmatch(archive)]
+            if not licences:
+                fail(f"{archive} is linked into {exe} ({arch}), and no component describes it: "
+                     "add it to packaging/linked-archives.tsv")
+            if archive not in archives:
+                package, package_version, package_arch = debian_package(path)
+                archives[archive] = {
+                    "type": "library", "bom-ref": archive, "name": archive,
+                    "version": package_version,
+                    "purl": f"pkg:deb/debian/{package}@{package_version}?arch={package_arch}",
+                    "licenses": [{"expression": licences[0]}],
+                    "description": f"statically linked, from the Debian package {package}",
+                }
+            linked.append(archive)
+        dependencies.append({"ref": exe, "dependsOn": sorted(linked)})
+    components += [archives[archive] for archive in sorted(archives)]
+    dependencies = ([{"ref": name, "dependsOn": exes + ["LICENSE"]}, {"ref": "LICENSE", "dependsOn": []}]
+                    + dependencies + [{"ref": archive, "dependsOn": []} for archive in sorted(archives)])
+    kind = "install" if name.endswith(".msi") else "application"
+    return document(name, data, version, epoch, {"type": "application", "description":
+                    f"Tarnwick for Windows ({arch}), as {'an MSI' if kind == 'install' else 'a zip'}"},
+                    components, dependencies)
+
+
+def debian_bom(name, path, data, version, epoch):
+    try:
+        depends = subprocess.run(["dpkg-deb", "-f", path, "Depends"], capture_output=True, text=True,
+                                 check=True).stdout.strip()
+        files = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], capture_output=True,
+                               check=True).stdout
+        arch = subprocess.run(["dpkg-deb", "-f", path, "Architecture"], capture_output=True, text=True,
+                              check=True).stdout.strip()
+    except (subprocess.CalledProcessError, OSError):
+        fail(f"{name} cannot be read with dpkg-deb")
+    with tarfile.open(fileobj=io.BytesIO(files)) as tree:
+        program = tree.extractfile("./usr/bin/tarnwick").read()
+    components = [{"type": "application", "bom-ref": "/usr/bin/tarnwick", "name": "tarnwick",
+                   "version": version, "hashes": sha256(program),
+                   "licenses": [{"license": {"id": "MIT"}}]}]
+    needed = []
+    for dependency in filter(None, (part.strip() for part in depends.split(","))):
+        package = dependency.split()[0]
+        needed.append(package)
+        components.append({"type": "library", "bom-ref": package, "name": package,
+                           "purl": f"pkg:deb/debian/{package}?arch={arch}", "scope": "required",
+                           "description": f"linked dynamically; the package's Depends: {dependency}"})
+    dependencies = ([{"ref": name, "dependsOn": ["/usr/bin/tarnwick"]},
+                     {"ref": "/usr/bin/tarnwick", "dependsOn": needed}]
+                    + [{"ref": package, "dependsOn": []} for package in needed])
+    return document(name, data, version, epoch, {"type": "application", "description":
+                    f"Tarnwick for Debian ({arch}), as a Debian package",
+                    "purl": f"pkg:deb/debian/tarnwick@{version}?arch={arch}"},
+                    components, dependencies)
+
+
+def main():
+    if len(sys.argv) != 6:
+        fail("usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR")
+    staging, version, epoch, build_dir, source_dir = sys.argv[1:]
+    table = licence_table(source_dir)
+    for name in sorted(os.listdir(staging)):
+        path = os.path.join(staging, name)
+        data = read(path) if re.search(r"\.(zip|msi|deb)$", name) else None
+        if data is None:
+            continue
+        if name.endswith(".deb"):
+            bom = debian_bom(name, path, data, version, epoch)
+        else:
+            bom = windows_bom(name, data, version, epoch, build_dir, source_dir, table)
+        with open(path + ".cdx.json", "w", encoding="utf-8") as out:
+            json.dump(bom, out, indent=2, sort_keys=True)
+            out.write("\n")
+
+
+main()
