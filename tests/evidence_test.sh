@@ -54,6 +54,14 @@ assert sorted((s["digest"]["sha256"], s["name"]) for s in statement["subject"]) 
     sorted(tuple(line.split("  ", 1)) for line in sums)
 EOF
 }
+unknown_archive() { # a link map with an archive that no row of the table describes stops the SBOM
+  mkdir -p "$work/source/packaging" "$work/staging" && cp "$top/LICENSE" "$work/source" &&
+    grep -v libssp "$top/packaging/linked-archives.tsv" >"$work/source/packaging/linked-archives.tsv" &&
+    cp "$release/tarnwick-$version-win64.zip" "$work/staging" && status=0 &&
+    "$top/packaging/sbom.py" "$work/staging" "$version" 0 "$build" "$work/source" 2>"$work/said" || status=$?
+  [ $status -eq 1 ] && grep -q "libssp.a is linked into tarnwick.exe (win64), and no component" "$work/said" &&
+    [ ! -e "$work/staging/tarnwick-$version-win64.zip.cdx.json" ]
+}
 attest() { # BUILDER: attests from a clone of its own
   rm -rf "$work/$1" && git clone -q "$top" "$work/$1" &&
     "$work/$1/packaging/attest.sh" "$release" "$1" "$work/$1.key" "$work/attestations"
@@ -85,6 +93,7 @@ for file in "$release"/*.cdx.json; do
 done
 for arch in win32 win64; do check "the $arch SBOM is true to the build" true_to_build $arch; done
 check "the provenance's subjects are the release's files" subjects
+check "an archive no component describes stops the SBOM" unknown_archive
 check "the first builder attests" attest first
 check "the second builder attests" attest second
 mkdir "$work/attestations/$version/stranger"

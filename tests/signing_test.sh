@@ -138,6 +138,7 @@ check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | w
 check "the signed 64-bit exe runs under Wine" runs_under_wine
 check "SHA256SUMS.asc verifies" pgp_verifies
 check "SHA256SUMS.asc fails on changed sums" pgp_fails_on_change
+check "the provenance's signature verifies" sh -c "sqop verify '$release'/*.intoto.json.asc '$keys/openpgp.cert' <'$release'/*.intoto.json"
 check "the release check accepts the release" "$top/packaging/verify-release.sh" "$release"
 check "it names an exe with one changed byte" tampered_named
 for kind in parent absolute symlink; do
