@@ -118,7 +118,7 @@ function(tarnwick_check_chain signer others)
       -ext extendedKeyUsage OUTPUT_VARIABLE usage ERROR_QUIET)
     string(REGEX MATCH "subject=[^\n]*" link "${usage}")
     if(usage MATCHES "Extended Key Usage" AND NOT usage MATCHES "Code Signing|Any Extended Key Usage")
-      tarnwick_refuse("The signing certificate's chain holds ${link}, whose extended key usage ",
+      tarnwick_refuse("The signing certificate's chain holds ${link}, whose extended key usage "
         "leaves out code signing: Windows refuses such a chain")
     endif()
   endforeach()
@@ -128,7 +128,7 @@ endfunction()
 # A PIN inside the key's URI would be printed, and written into every build's settings and cache:
 # refused before it goes anywhere, in a line that does not repeat it.
 if(TARNWICK_SIGN_PKCS11_KEY MATCHES "[;?](pin-value|pin-source)=")
-  tarnwick_refuse("TARNWICK_SIGN_PKCS11_KEY holds a PIN (pin-value or pin-source): take it out of ",
+  tarnwick_refuse("TARNWICK_SIGN_PKCS11_KEY holds a PIN (pin-value or pin-source): take it out of "
     "the URI and give it in TARNWICK_SIGN_PASSWORD_FILE")
 endif()
 set(tarnwick_sign)
@@ -232,7 +232,7 @@ if(TARNWICK_OPENPGP_KEY)
   execute_process(COMMAND ${SQOP} sign --as=text ${with_password} ${TARNWICK_OPENPGP_KEY}
     INPUT_FILE ${tarnwick_checks}/probe.txt RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
   if(failed)
-    tarnwick_refuse("The OpenPGP key in ${TARNWICK_OPENPGP_KEY} does not sign: a key protected by a ",
+    tarnwick_refuse("The OpenPGP key in ${TARNWICK_OPENPGP_KEY} does not sign: a key protected by a "
       "password needs TARNWICK_OPENPGP_PASSWORD_FILE, with the right password")
   endif()
   message(STATUS "OpenPGP: signing SHA256SUMS with the key in ${TARNWICK_OPENPGP_KEY}")
