@@ -22,9 +22,9 @@ if(CPACK_TARNWICK_MSI)
   file(COPY ${CPACK_TARNWICK_MSI} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
 endif()
 
-# Runs a maker of evidence (`what`: its name) with its arguments; when it fails, the release
-# stops with its one line, and the last release stays as it was.
-function(tarnwick_evidence what)
+# Runs a step of the release (`what`: its name) with its arguments; when it fails, the release
+# stops with the step's one line, and the last release stays as it was.
+function(tarnwick_run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed ERROR_VARIABLE error)
   if(failed)
     file(REMOVE_RECURSE ${staging})
@@ -84,7 +84,7 @@ if(CPACK_TARNWICK_RELEASE)
     "Version: ${version}\nCommit: ${commit}\nSOURCE_DATE_EPOCH: ${CPACK_TARNWICK_EPOCH}\n")
 
   # A bill of materials for each package, made from the build; the sums cover them.
-  tarnwick_evidence(SBOM ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sbom.py
+  tarnwick_run(SBOM ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sbom.py
     ${staging} ${version} "${CPACK_TARNWICK_EPOCH}" ${CPACK_PACKAGE_DIRECTORY} ${CPACK_TARNWICK_SOURCE_DIR})
 
   # One checksum file over the whole release, as sha256sum -c reads it.
@@ -111,10 +111,23 @@ if(CPACK_TARNWICK_RELEASE)
     endif()
   endforeach()
   set(provenance ${staging}/tarnwick-${version}.intoto.json)
-  tarnwick_evidence(Provenance ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/provenance.py
+  tarnwick_run(Provenance ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/provenance.py
     ${staging} ${provenance} ${version} "${CPACK_TARNWICK_EPOCH}" "${commit}" ${repository}
     ${builder} ${CPACK_TARNWICK_COMPILER})
   tarnwick_openpgp_sign(${provenance} binary)
+
+  # The channels organisations install from: an APT repository, when the release is signed with
+  # OpenPGP; winget manifests, when it is given the address its MSIs will be downloaded from.
+  if(CPACK_TARNWICK_OPENPGP_KEY OR CPACK_TARNWICK_GPG_KEY)
+    get_filename_component(deb ${CPACK_PACKAGE_FILES} NAME)
+    set(deb ${staging}/${deb})
+    include(${CPACK_TARNWICK_SOURCE_DIR}/packaging/apt.cmake)
+  endif()
+  if(CPACK_TARNWICK_DOWNLOAD_URL)
+    tarnwick_run(winget ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/winget.py
+      ${staging} ${staging}/winget ${version} ${CPACK_TARNWICK_DOWNLOAD_URL} ${CPACK_TARNWICK_WINGET_ID}
+      ${CPACK_TARNWICK_WINGET_PUBLISHER})
+  endif()
   file(REMOVE_RECURSE ${dist})
   file(RENAME ${staging} ${dist})
 endif()

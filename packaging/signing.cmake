@@ -23,6 +23,9 @@ set(tarnwick_authenticode_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MOD
   TARNWICK_SIGN_TIMESTAMP_URL)
 set(tarnwick_sign_settings ${tarnwick_authenticode_settings} TARNWICK_OPENPGP_KEY
   TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_GPG_KEY TARNWICK_SIGNATURES)
+# The release's other settings (release.cmake).
+set(tarnwick_release_settings TARNWICK_BUILDER_ID TARNWICK_DOWNLOAD_URL TARNWICK_WINGET_ID
+  TARNWICK_WINGET_PUBLISHER TARNWICK_APT_HISTORY)
 set(tarnwick_path_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_CERTS
   TARNWICK_SIGN_PASSWORD_FILE TARNWICK_OPENPGP_KEY TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_SIGNATURES)
 
@@ -49,7 +52,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E environment OUTPUT_VARIABLE environm
 string(REGEX MATCHALL "(^|\n)TARNWICK_[A-Z0-9_]*=" given "${environment}")
 foreach(setting ${given})
   string(REGEX REPLACE "^\n|=$" "" setting "${setting}")
-  if(NOT setting IN_LIST tarnwick_sign_settings AND NOT setting STREQUAL "TARNWICK_BUILDER_ID")
+  if(NOT setting IN_LIST tarnwick_sign_settings AND NOT setting IN_LIST tarnwick_release_settings)
     message(WARNING "${setting} is not a setting of the release (misspelt?): it is ignored")
   endif()
 endforeach()
