@@ -83,3 +83,8 @@ Suites: stable
 Components: main
 Signed-By: /etc/apt/keyrings/tarnwick-archive-keyring.asc
 ")
+
+# apt downloads as the user _apt: every file readable by all, whatever the umask.
+file(CHMOD_RECURSE ${apt} FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+  DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+  WORLD_EXECUTE)

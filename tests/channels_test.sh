@@ -8,7 +8,7 @@
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 chmod 755 "$work" # apt's sandbox user reads the repository
 sqop generate-key "Tarnwick channels test <channels@example.org>" >"$work/key"
 sqop generate-key "Someone else <else@example.org>" | sqop extract-cert >"$work/other.asc"
@@ -43,7 +43,10 @@ apt_get() { # REPOSITORY KEYRING ARGUMENTS...
       -o Debug::NoLocking=1 "$@"
 }
 repo=$dist/apt keyring=$dist/apt/tarnwick-archive-keyring.asc
-downloads() { apt_get "$repo" "$keyring" install -y --download-only tarnwick && cmp "$dist/$deb" "$work/state/cache/archives/$deb"; }
+downloads() { # the package apt resolves to has the release's package's hash
+  apt_get "$repo" "$keyring" install -y --download-only --print-uris tarnwick |
+    grep -q "/pool/main/t/tarnwick/$deb' $deb [0-9]* MD5Sum:$(md5sum <"$dist/$deb" | cut -c1-32)\$"
+}
 upgrades() { apt_get "$repo" "$keyring" -s upgrade | grep -q "^Inst tarnwick \[1.0.0\] ($(echo "$deb" | cut -d_ -f2) "; }
 other_key() { ! apt_get "$repo" "$work/other.asc" -s upgrade && grep -q NO_PUBKEY "$work/state/said"; }
 changed() {

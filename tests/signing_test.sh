@@ -134,7 +134,7 @@ check() { # NAME COMMAND...
 }
 check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openpgp.key"
 check "PKCS#12: every exe and MSI verifies" signed
-check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 15 ]"
+check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 16 ]"
 check "the signed 64-bit exe runs under Wine" runs_under_wine
 check "SHA256SUMS.asc verifies" pgp_verifies
 check "SHA256SUMS.asc fails on changed sums" pgp_fails_on_change
