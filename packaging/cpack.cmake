@@ -22,15 +22,20 @@ if(CPACK_TARNWICK_MSI)
   file(COPY ${CPACK_TARNWICK_MSI} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
 endif()
 
-# Runs a step of the release (`what`: its name) with its arguments; when it fails, the release
-# stops with the step's one line, and the last release stays as it was.
-function(tarnwick_run what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed ERROR_VARIABLE error)
+# Stops the release when the step just run failed (`failed`, and `error`, what it said): one line
+# that begins with `what`, and the last release stays as it was.
+macro(tarnwick_stop_if_failed what)
   if(failed)
     file(REMOVE_RECURSE ${staging})
     string(STRIP "${error}" error)
     message(FATAL_ERROR "${what}: ${error}")
   endif()
+endmacro()
+
+# Runs a step of the release (`what`: its name) with its arguments.
+function(tarnwick_run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed ERROR_VARIABLE error)
+  tarnwick_stop_if_failed(${what})
 endfunction()
 
 # Signs `file` with the deployer's OpenPGP key, if one was given, into file.asc: detached and
@@ -49,12 +54,8 @@ function(tarnwick_openpgp_sign file as)
         --detach-sign --output ${file}.asc ${file}
       RESULT_VARIABLE failed ERROR_VARIABLE error)
   endif()
-  if(failed)
-    file(REMOVE_RECURSE ${staging})
-    get_filename_component(name ${file} NAME)
-    string(STRIP "${error}" error)
-    message(FATAL_ERROR "Could not sign ${name}: ${error}")
-  endif()
+  get_filename_component(name ${file} NAME)
+  tarnwick_stop_if_failed("Could not sign ${name}")
 endfunction()
 
 if(CPACK_TARNWICK_RELEASE)
