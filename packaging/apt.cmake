@@ -41,29 +41,16 @@ tarnwick_apt_step(COMMAND apt-ftparchive ${release_fields} release dists/stable 
 file(RENAME ${apt}/Release ${apt}/dists/stable/Release)
 
 set(suite ${apt}/dists/stable)
-set(keyring ${apt}/tarnwick-archive-keyring.asc)
+tarnwick_openpgp_sign(${suite}/Release clearsigned ${suite}/InRelease)
+tarnwick_openpgp_sign(${suite}/Release text ${suite}/Release.gpg)
+# The certificate to hand out with it.
 if(CPACK_TARNWICK_OPENPGP_KEY)
-  set(with_password)
-  if(CPACK_TARNWICK_OPENPGP_PASSWORD)
-    set(with_password --with-key-password=${CPACK_TARNWICK_OPENPGP_PASSWORD})
-  endif()
-  execute_process(COMMAND sqop inline-sign --as=clearsigned ${with_password} ${CPACK_TARNWICK_OPENPGP_KEY}
-      INPUT_FILE ${suite}/Release OUTPUT_FILE ${suite}/InRelease RESULT_VARIABLE failed ERROR_VARIABLE error)
-  if(NOT failed)
-    execute_process(COMMAND sqop extract-cert INPUT_FILE ${CPACK_TARNWICK_OPENPGP_KEY}
-      OUTPUT_FILE ${keyring} RESULT_VARIABLE failed ERROR_VARIABLE error)
-  endif()
+  tarnwick_apt_step(COMMAND sqop extract-cert INPUT_FILE ${CPACK_TARNWICK_OPENPGP_KEY}
+    OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
 else()
-  execute_process(COMMAND gpg --batch --yes --local-user ${CPACK_TARNWICK_GPG_KEY} --clearsign
-      --output ${suite}/InRelease ${suite}/Release RESULT_VARIABLE failed ERROR_VARIABLE error)
-  if(NOT failed)
-    execute_process(COMMAND gpg --batch --armor --export ${CPACK_TARNWICK_GPG_KEY}
-      OUTPUT_FILE ${keyring} RESULT_VARIABLE failed ERROR_VARIABLE error)
-  endif()
+  tarnwick_apt_step(COMMAND gpg --batch --armor --export ${CPACK_TARNWICK_GPG_KEY}
+    OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
 endif()
-tarnwick_stop_if_failed("Could not sign the APT repository")
-tarnwick_openpgp_sign(${suite}/Release text)
-file(RENAME ${suite}/Release.asc ${suite}/Release.gpg)
 
 file(WRITE ${apt}/tarnwick.sources
 "# Tarnwick's APT repository, as a source of /etc/apt/sources.list.d/. Change URIs to where the

@@ -38,23 +38,34 @@ function(tarnwick_run what)
   tarnwick_stop_if_failed(${what})
 endfunction()
 
-# Signs `file` with the deployer's OpenPGP key, if one was given, into file.asc: detached and
-# ASCII-armoured, `as` text (SHA256SUMS) or binary. Without a signature where one was asked for,
-# there is no release.
+# Signs `file` with the deployer's OpenPGP key, if one was given, into `out` (file.asc when not
+# given), ASCII-armoured: a detached signature `as` text (SHA256SUMS) or binary, or the file
+# `clearsigned`. Without a signature where one was asked for, there is no release.
 function(tarnwick_openpgp_sign file as)
+  set(out ${file}.asc)
+  if(ARGN)
+    set(out ${ARGN})
+  endif()
   if(CPACK_TARNWICK_OPENPGP_KEY)
-    set(with_password)
-    if(CPACK_TARNWICK_OPENPGP_PASSWORD)
-      set(with_password --with-key-password=${CPACK_TARNWICK_OPENPGP_PASSWORD})
+    set(sign sign --as=${as})
+    if(as STREQUAL clearsigned)
+      set(sign inline-sign --as=clearsigned)
     endif()
-    execute_process(COMMAND sqop sign --as=${as} ${with_password} ${CPACK_TARNWICK_OPENPGP_KEY}
-      INPUT_FILE ${file} OUTPUT_FILE ${file}.asc RESULT_VARIABLE failed ERROR_VARIABLE error)
+    if(CPACK_TARNWICK_OPENPGP_PASSWORD)
+      list(APPEND sign --with-key-password=${CPACK_TARNWICK_OPENPGP_PASSWORD})
+    endif()
+    execute_process(COMMAND sqop ${sign} ${CPACK_TARNWICK_OPENPGP_KEY}
+      INPUT_FILE ${file} OUTPUT_FILE ${out} RESULT_VARIABLE failed ERROR_VARIABLE error)
   elseif(CPACK_TARNWICK_GPG_KEY)
-    execute_process(COMMAND gpg --batch --yes --local-user ${CPACK_TARNWICK_GPG_KEY} --armor
-        --detach-sign --output ${file}.asc ${file}
+    set(sign --armor --detach-sign)
+    if(as STREQUAL clearsigned)
+      set(sign --clearsign)
+    endif()
+    execute_process(COMMAND gpg --batch --yes --local-user ${CPACK_TARNWICK_GPG_KEY} ${sign}
+        --output ${out} ${file}
       RESULT_VARIABLE failed ERROR_VARIABLE error)
   endif()
-  get_filename_component(name ${file} NAME)
+  get_filename_component(name ${out} NAME)
   tarnwick_stop_if_failed("Could not sign ${name}")
 endfunction()
 
@@ -102,19 +113,15 @@ if(CPACK_TARNWICK_RELEASE)
   tarnwick_openpgp_sign(${sums_file} text)
 
   # This builder's statement of how the release was made: outside the sums, signed on its own.
+  # Called directly, not through tarnwick_run, whose list of arguments would drop an empty one.
   execute_process(COMMAND git remote get-url origin WORKING_DIRECTORY ${CPACK_TARNWICK_SOURCE_DIR}
     OUTPUT_VARIABLE repository OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  set(builder ${CPACK_TARNWICK_BUILDER_ID})
-  # A list drops empty texts, so an unknown one goes as "-".
-  foreach(value repository builder)
-    if(NOT ${value})
-      set(${value} -)
-    endif()
-  endforeach()
   set(provenance ${staging}/tarnwick-${version}.intoto.json)
-  tarnwick_run(Provenance ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/provenance.py
-    ${staging} ${provenance} ${version} "${CPACK_TARNWICK_EPOCH}" "${commit}" ${repository}
-    ${builder} ${CPACK_TARNWICK_COMPILER})
+  execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/provenance.py
+      ${staging} ${provenance} ${version} "${CPACK_TARNWICK_EPOCH}" "${commit}" "${repository}"
+      "${CPACK_TARNWICK_BUILDER_ID}" ${CPACK_TARNWICK_COMPILER}
+    RESULT_VARIABLE failed ERROR_VARIABLE error)
+  tarnwick_stop_if_failed(Provenance)
   tarnwick_openpgp_sign(${provenance} binary)
 
   # The channels organisations install from: an APT repository, when the release is signed with

@@ -7,8 +7,8 @@ the builder's identity as the builder gives it (TARNWICK_BUILDER_ID). It is this
 statement, so it stays outside SHA256SUMS; the release signs it with its OpenPGP key.
 
 Usage: provenance.py STAGING OUT VERSION EPOCH COMMIT REPOSITORY BUILDER COMPILER
-  COMMIT as BUILDINFO gives it; REPOSITORY - when the checkout names none; BUILDER - when not
-  set; COMPILER the native C++ compiler, whose Debian package is named.
+  COMMIT as BUILDINFO gives it; REPOSITORY empty when the checkout names none; BUILDER empty
+  when not set; COMPILER the native C++ compiler, whose Debian package is named.
 """
 import json
 import os
@@ -40,7 +40,6 @@ def main():
     if len(sys.argv) != 9:
         fail("usage: provenance.py STAGING OUT VERSION EPOCH COMMIT REPOSITORY BUILDER COMPILER")
     staging, out, version, epoch, commit, repository, builder, compiler = sys.argv[1:]
-    repository, builder = (None if value == "-" else value for value in (repository, builder))
     subjects = []
     with open(os.path.join(staging, "SHA256SUMS"), encoding="utf-8") as sums:
         for line in sums:

@@ -55,27 +55,19 @@ if(NOT TARNWICK_PYTHON)
   message(FATAL_ERROR "The release needs python3 (Debian package python3), for its SBOMs and provenance")
 endif()
 set(CPACK_TARNWICK_PYTHON ${TARNWICK_PYTHON})
-set(CPACK_TARNWICK_BUILDER_ID $ENV{TARNWICK_BUILDER_ID})
 
 # The channels: an APT repository when the release is signed with OpenPGP (earlier releases'
 # .deb files from TARNWICK_APT_HISTORY in its pool too), and winget manifests when the release is
 # given the address its MSIs will be downloaded from (TARNWICK_DOWNLOAD_URL), under an identifier
-# and publisher of the organisation's (TARNWICK_WINGET_ID, TARNWICK_WINGET_PUBLISHER).
-foreach(setting ${tarnwick_release_settings})
-  if(NOT ${setting} AND DEFINED ENV{${setting}})
-    set(${setting} $ENV{${setting}})
-  endif()
-endforeach()
+# and publisher of the organisation's (TARNWICK_WINGET_ID, TARNWICK_WINGET_PUBLISHER). Read, like
+# the keys, by signing.cmake.
 if(TARNWICK_OPENPGP_KEY OR TARNWICK_GPG_KEY)
   find_program(APT_FTPARCHIVE apt-ftparchive)
   if(NOT APT_FTPARCHIVE)
     message(FATAL_ERROR "The APT repository of a signed release needs apt-ftparchive (Debian package apt-utils), which is not installed")
   endif()
-  if(TARNWICK_APT_HISTORY)
-    get_filename_component(TARNWICK_APT_HISTORY "${TARNWICK_APT_HISTORY}" ABSOLUTE BASE_DIR "$ENV{PWD}")
-    if(NOT IS_DIRECTORY "${TARNWICK_APT_HISTORY}")
-      message(FATAL_ERROR "TARNWICK_APT_HISTORY: no such folder: ${TARNWICK_APT_HISTORY}")
-    endif()
+  if(TARNWICK_APT_HISTORY AND NOT IS_DIRECTORY "${TARNWICK_APT_HISTORY}")
+    message(FATAL_ERROR "TARNWICK_APT_HISTORY: no such folder: ${TARNWICK_APT_HISTORY}")
   endif()
   message(STATUS "APT repository: in dist/apt/, signed with the release's OpenPGP key")
 else()

@@ -106,9 +106,8 @@ def windows_bom(name, data, version, epoch, build_dir, source_dir, table):
     licence = read(os.path.join(source_dir, "LICENSE"))
     components.append({"type": "file", "bom-ref": "LICENSE", "name": "LICENSE",
                        "hashes": sha256(licence), "licenses": [{"license": {"id": "MIT"}}]})
-    exes = []
-    for exe in ("tarnwick.exe", "tarnwickw.exe"):
-        exes.append(exe)
+    exes = ["tarnwick.exe", "tarnwickw.exe"]
+    for exe in exes:
         components.append({"type": "application", "bom-ref": exe, "name": exe, "version": version,
                            "hashes": sha256(read(os.path.join(build_dir, arch, exe))),
                            "licenses": [{"license": {"id": "MIT"}}]})
@@ -133,9 +132,8 @@ def windows_bom(name, data, version, epoch, build_dir, source_dir, table):
     components += [archives[archive] for archive in sorted(archives)]
     dependencies = ([{"ref": name, "dependsOn": exes + ["LICENSE"]}, {"ref": "LICENSE", "dependsOn": []}]
                     + dependencies + [{"ref": archive, "dependsOn": []} for archive in sorted(archives)])
-    kind = "install" if name.endswith(".msi") else "application"
     return document(name, data, version, epoch, {"type": "application", "description":
-                    f"Tarnwick for Windows ({arch}), as {'an MSI' if kind == 'install' else 'a zip'}"},
+                    f"Tarnwick for Windows ({arch}), as {'an MSI' if name.endswith('.msi') else 'a zip'}"},
                     components, dependencies)
 
 
@@ -176,10 +174,10 @@ def main():
     staging, version, epoch, build_dir, source_dir = sys.argv[1:]
     table = licence_table(source_dir)
     for name in sorted(os.listdir(staging)):
-        path = os.path.join(staging, name)
-        data = read(path) if re.search(r"\.(zip|msi|deb)$", name) else None
-        if data is None:
+        if not re.search(r"\.(zip|msi|deb)$", name):
             continue
+        path = os.path.join(staging, name)
+        data = read(path)
         if name.endswith(".deb"):
             bom = debian_bom(name, path, data, version, epoch)
         else:

@@ -27,14 +27,15 @@ set(tarnwick_sign_settings ${tarnwick_authenticode_settings} TARNWICK_OPENPGP_KE
 set(tarnwick_release_settings TARNWICK_BUILDER_ID TARNWICK_DOWNLOAD_URL TARNWICK_WINGET_ID
   TARNWICK_WINGET_PUBLISHER TARNWICK_APT_HISTORY)
 set(tarnwick_path_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_CERTS
-  TARNWICK_SIGN_PASSWORD_FILE TARNWICK_OPENPGP_KEY TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_SIGNATURES)
+  TARNWICK_SIGN_PASSWORD_FILE TARNWICK_OPENPGP_KEY TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_SIGNATURES
+  TARNWICK_APT_HISTORY)
 
 function(tarnwick_refuse)
   string(JOIN "" line ${ARGN})
   message(FATAL_ERROR "${line}")
 endfunction()
 
-foreach(setting ${tarnwick_sign_settings})
+foreach(setting ${tarnwick_sign_settings} ${tarnwick_release_settings})
   if(NOT ${setting} AND DEFINED ENV{${setting}})
     set(${setting} $ENV{${setting}})
   endif()
@@ -52,7 +53,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E environment OUTPUT_VARIABLE environm
 string(REGEX MATCHALL "(^|\n)TARNWICK_[A-Z0-9_]*=" given "${environment}")
 foreach(setting ${given})
   string(REGEX REPLACE "^\n|=$" "" setting "${setting}")
-  if(NOT setting IN_LIST tarnwick_sign_settings AND NOT setting IN_LIST tarnwick_release_settings)
+  if(NOT "${setting}" IN_LIST tarnwick_sign_settings AND NOT "${setting}" IN_LIST tarnwick_release_settings)
     message(WARNING "${setting} is not a setting of the release (misspelt?): it is ignored")
   endif()
 endforeach()

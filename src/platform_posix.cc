@@ -179,7 +179,7 @@ bool IsOwnGroup(uid_t owner, gid_t group) {
 // 4-byte id), all little-endian.
 const char* AclReason(int fd, uid_t owner) {
   constexpr char kAccessAcl[] = "system.posix_acl_access";
-  constexpr unsigned kUser = 0x02, kGroup = 0x08, kMask = 0x10, kWrite = 0x02;
+  constexpr std::uint32_t kUser = 0x02, kGroup = 0x08, kMask = 0x10, kWrite = 0x02;
   std::vector<unsigned char> acl(4 + 8 * 32);
   ssize_t size;
   while ((size = fgetxattr(fd, kAccessAcl, acl.data(), acl.size())) < 0 && errno == ERANGE) {
@@ -188,23 +188,21 @@ const char* AclReason(int fd, uid_t owner) {
   // No list, or a file system without them: the mode says it all.
   if (size < 0) return errno == ENODATA || errno == ENOTSUP ? nullptr : std::strerror(errno);
   if (size < 4 || (size - 4) % 8 != 0) return "An access list that cannot be read";
-  const auto entry = [&](ssize_t at, unsigned* tag, unsigned* permissions, std::uint32_t* id) {
-    const unsigned char* e = &acl[static_cast<std::size_t>(at)];
-    *tag = e[0] | e[1] << 8;
-    *permissions = e[2] | e[3] << 8;
-    *id = e[4] | e[5] << 8 | e[6] << 16 | static_cast<std::uint32_t>(e[7]) << 24;
+  struct Entry {
+    std::uint32_t tag, permissions, id;
   };
-  unsigned tag, permissions, mask = 07;
-  std::uint32_t id;
-  for (ssize_t at = 4; at < size; at += 8) {
-    entry(at, &tag, &permissions, &id);
-    if (tag == kMask) mask = permissions;
+  const auto byte = [&](std::size_t at) { return static_cast<std::uint32_t>(acl[at]); };
+  std::vector<Entry> entries;
+  std::uint32_t mask = 07;
+  for (std::size_t at = 4; at < static_cast<std::size_t>(size); at += 8) {
+    entries.push_back({byte(at) | byte(at + 1) << 8, byte(at + 2) | byte(at + 3) << 8,
+                       byte(at + 4) | byte(at + 5) << 8 | byte(at + 6) << 16 | byte(at + 7) << 24});
+    if (entries.back().tag == kMask) mask = entries.back().permissions;
   }
-  for (ssize_t at = 4; at < size; at += 8) {
-    entry(at, &tag, &permissions, &id);
-    if ((permissions & mask & kWrite) == 0) continue;
-    if (tag == kUser && id != owner && id != 0) return "Writable by other users";
-    if (tag == kGroup && !IsOwnGroup(owner, id)) {
+  for (const Entry& entry : entries) {
+    if ((entry.permissions & mask & kWrite) == 0) continue;
+    if (entry.tag == kUser && entry.id != owner && entry.id != 0) return "Writable by other users";
+    if (entry.tag == kGroup && !IsOwnGroup(owner, entry.id)) {
       return "Writable by a group that is not its owner's own";
     }
   }
@@ -284,13 +282,12 @@ std::FILE* OpenConfig(const char* path, const char** reason) {
   const int fd = OpenTrustingLinks(path, reason);
   if (fd < 0) return nullptr;
   // The opened file itself is checked, not its path again: the path may be swapped in between.
-  *reason = UntrustedReason(fd);
-  std::FILE* file = *reason == nullptr ? fdopen(fd, "rb") : nullptr;
-  if (file == nullptr) {
-    if (*reason == nullptr) *reason = std::strerror(errno);
-    close(fd);
+  if ((*reason = UntrustedReason(fd)) == nullptr) {
+    if (std::FILE* file = fdopen(fd, "rb")) return file;
+    *reason = std::strerror(errno);
   }
-  return file;
+  close(fd);
+  return nullptr;
 }
 
 // Every text is passed as its bytes: a UTF-8 file's are already what POSIX programs expect.

@@ -17,10 +17,6 @@ std::size_t g_not_recorded = 0;
 // A log record is no place for a whole 10 MB line: keep its start, never half a UTF-8 sequence.
 constexpr std::size_t kMaxInsert = 2000;
 
-}  // namespace
-
-namespace {
-
 // Whether the character `code` can make a line read as something else: a C1 control (CSI and NEL
 // among them), a line or paragraph separator, or a bidirectional control.
 bool Deceives(std::uint32_t code) {
@@ -69,14 +65,12 @@ std::string RecordText(std::string_view text, TextEncoding encoding) {
       const std::size_t length = Utf8Sequence(kept.substr(i), &code);
       if (length == 0) {
         AppendHex(&shown, "\\x", byte, 2);
+      } else if (Deceives(code)) {
+        AppendHex(&shown, "\\u", code, 4);
       } else {
-        if (Deceives(code)) {
-          AppendHex(&shown, "\\u", code, 4);
-        } else {
-          shown.append(kept, i, length);
-        }
-        i += length - 1;
+        shown.append(kept, i, length);
       }
+      if (length > 1) i += length - 1;
     } else if (byte < 0x20 || byte == 0x7F) {
       AppendHex(&shown, "\\x", byte, 2);
     } else if (byte == '\\') {
