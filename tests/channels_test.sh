@@ -34,13 +34,13 @@ apt_get() { # REPOSITORY KEYRING ARGUMENTS...
     printf 'Package: tarnwick\nStatus: install ok installed\nVersion: 1.0.0\nArchitecture: %s\n' "$(dpkg --print-architecture)"
     printf 'Maintainer: Test <t@example.org>\nDescription: earlier\n\n'
   } >"$state/status"
-  repository=$1 keyring=$2 && shift 2
-  apt-get -o Dir::State="$state" -o Dir::State::status="$state/status" -o Dir::Cache="$state/cache" \
-    -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$state/sources" \
-    -o Dir::Etc::TrustedParts="$state/sources" -o Debug::NoLocking=1 update >"$state/said" 2>&1 &&
-    ! grep -q '^[WEN]:' "$state/said" && apt-get -o Dir::State="$state" -o Dir::State::status="$state/status" \
-      -o Dir::Cache="$state/cache" -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$state/sources" \
-      -o Debug::NoLocking=1 "$@"
+  cat >"$state/apt.conf" <<EOF
+Dir::State "$state"; Dir::State::status "$state/status"; Dir::Cache "$state/cache";
+Dir::Etc::SourceList "/dev/null"; Dir::Etc::SourceParts "$state/sources";
+Dir::Etc::TrustedParts "$state/sources"; Debug::NoLocking "1";
+EOF
+  shift 2 && export APT_CONFIG="$state/apt.conf"
+  apt-get update >"$state/said" 2>&1 && ! grep -q '^[WEN]:' "$state/said" && apt-get "$@"
 }
 repo=$dist/apt keyring=$dist/apt/tarnwick-archive-keyring.asc
 downloads() { # the package apt resolves to has the release's package's hash
