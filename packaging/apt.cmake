@@ -20,14 +20,14 @@ if(CPACK_TARNWICK_APT_HISTORY)
 endif()
 execute_process(COMMAND dpkg-deb -f ${deb} Architecture OUTPUT_VARIABLE arch
   OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(suite ${apt}/dists/stable)
 set(binary dists/stable/main/binary-${arch})
 file(MAKE_DIRECTORY ${apt}/${binary})
 macro(tarnwick_apt_step)
-  execute_process(${ARGN} WORKING_DIRECTORY ${apt} RESULT_VARIABLE failed ERROR_VARIABLE error)
-  tarnwick_stop_if_failed("Could not make the APT repository")
+  tarnwick_run("Could not make the APT repository" ${ARGN} WORKING_DIRECTORY ${apt})
 endmacro()
-tarnwick_apt_step(COMMAND apt-ftparchive packages pool OUTPUT_FILE ${apt}/${binary}/Packages)
-tarnwick_apt_step(COMMAND gzip -9nkf ${binary}/Packages)
+tarnwick_apt_step(apt-ftparchive packages pool OUTPUT_FILE ${apt}/${binary}/Packages)
+tarnwick_apt_step(gzip -9nkf ${binary}/Packages)
 execute_process(COMMAND date -u -R -d @${CPACK_TARNWICK_EPOCH} OUTPUT_VARIABLE date
   OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(release_fields)
@@ -37,18 +37,17 @@ foreach(field "Origin=Tarnwick" "Label=Tarnwick" "Suite=stable" "Codename=tarnwi
   list(APPEND release_fields -o "APT::FTPArchive::Release::${field}")
 endforeach()
 # Written beside the suite, not in it, so that it does not list itself.
-tarnwick_apt_step(COMMAND apt-ftparchive ${release_fields} release dists/stable OUTPUT_FILE ${apt}/Release)
-file(RENAME ${apt}/Release ${apt}/dists/stable/Release)
+tarnwick_apt_step(apt-ftparchive ${release_fields} release dists/stable OUTPUT_FILE ${apt}/Release)
+file(RENAME ${apt}/Release ${suite}/Release)
 
-set(suite ${apt}/dists/stable)
 tarnwick_openpgp_sign(${suite}/Release clearsigned ${suite}/InRelease)
 tarnwick_openpgp_sign(${suite}/Release text ${suite}/Release.gpg)
 # The certificate to hand out with it.
 if(CPACK_TARNWICK_OPENPGP_KEY)
-  tarnwick_apt_step(COMMAND sqop extract-cert INPUT_FILE ${CPACK_TARNWICK_OPENPGP_KEY}
+  tarnwick_apt_step(sqop extract-cert INPUT_FILE ${CPACK_TARNWICK_OPENPGP_KEY}
     OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
 else()
-  tarnwick_apt_step(COMMAND gpg --batch --armor --export ${CPACK_TARNWICK_GPG_KEY}
+  tarnwick_apt_step(gpg --batch --armor --export ${CPACK_TARNWICK_GPG_KEY}
     OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
 endif()
 

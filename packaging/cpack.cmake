@@ -32,16 +32,20 @@ macro(tarnwick_stop_if_failed what)
   endif()
 endmacro()
 
-# Runs a step of the release (`what`: its name) with its arguments.
+# Runs a step of the release (`what`: its name) with its arguments, which may end with options of
+# execute_process (OUTPUT_FILE, WORKING_DIRECTORY, ...).
 function(tarnwick_run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed ERROR_VARIABLE error)
-  tarnwick_stop_if_failed(${what})
+  tarnwick_stop_if_failed("${what}")
 endfunction()
 
 # Signs `file` with the deployer's OpenPGP key, if one was given, into `out` (file.asc when not
 # given), ASCII-armoured: a detached signature `as` text (SHA256SUMS) or binary, or the file
 # `clearsigned`. Without a signature where one was asked for, there is no release.
 function(tarnwick_openpgp_sign file as)
+  if(NOT CPACK_TARNWICK_OPENPGP_KEY AND NOT CPACK_TARNWICK_GPG_KEY)
+    return()
+  endif()
   set(out ${file}.asc)
   if(ARGN)
     set(out ${ARGN})
@@ -56,7 +60,7 @@ function(tarnwick_openpgp_sign file as)
     endif()
     execute_process(COMMAND sqop ${sign} ${CPACK_TARNWICK_OPENPGP_KEY}
       INPUT_FILE ${file} OUTPUT_FILE ${out} RESULT_VARIABLE failed ERROR_VARIABLE error)
-  elseif(CPACK_TARNWICK_GPG_KEY)
+  else()
     set(sign --armor --detach-sign)
     if(as STREQUAL clearsigned)
       set(sign --clearsign)

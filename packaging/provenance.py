@@ -13,8 +13,10 @@ Usage: provenance.py STAGING OUT VERSION EPOCH COMMIT REPOSITORY BUILDER COMPILE
 import json
 import os
 import re
-import subprocess
 import sys
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+from release_script import fail, installed, owner  # noqa: E402
 
 BUILD_TYPE = "https://tarnwick.org/doc/development.md#provenance"
 # What builds the release, besides the native compiler: by Debian package name.
@@ -22,18 +24,9 @@ TOOLS = ["cmake", "ninja-build", "g++-mingw-w64-i686-posix", "g++-mingw-w64-x86-
          "mingw-w64-i686-dev", "mingw-w64-x86-64-dev", "wixl", "msitools", "dpkg"]
 
 
-def fail(line):
-    print(line, file=sys.stderr)
-    sys.exit(1)
-
-
 def package_uri(package):
-    try:
-        version, arch = subprocess.run(["dpkg-query", "-W", "-f", "${Version} ${Architecture}", package],
-                                       capture_output=True, text=True, check=True).stdout.split()
-    except (subprocess.CalledProcessError, ValueError, OSError):
-        fail(f"the build tool {package} is not an installed Debian package")
-    return {"name": package, "uri": f"pkg:deb/debian/{package}@{version}?arch={arch}"}
+    _, url = installed(package, f"the build tool {package} is not an installed Debian package")
+    return {"name": package, "uri": url}
 
 
 def main():
@@ -45,11 +38,7 @@ def main():
         for line in sums:
             digest, name = line.rstrip("\n").split("  ", 1)
             subjects.append({"name": name, "digest": {"sha256": digest}})
-    try:
-        compiler_package = subprocess.run(["dpkg", "-S", os.path.realpath(compiler)], capture_output=True,
-                                          text=True, check=True).stdout.split(":")[0]
-    except (subprocess.CalledProcessError, OSError):
-        fail(f"no Debian package is known to have installed the compiler {compiler}")
+    compiler_package = owner(compiler, f"no Debian package is known to have installed the compiler {compiler}")
     source = {"name": "source", "digest": {"gitCommit": commit[:40]}}
     if repository:
         source["uri"] = f"git+{repository}@{commit[:40]}"

@@ -26,12 +26,10 @@ import sys
 import tarfile
 import uuid
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+from release_script import fail, installed, owner  # noqa: E402
+
 TOOL = "packaging/sbom.py"
-
-
-def fail(line):
-    print(line, file=sys.stderr)
-    sys.exit(1)
 
 
 def sha256(data):
@@ -41,18 +39,6 @@ def sha256(data):
 def read(path):
     with open(path, "rb") as file:
         return file.read()
-
-
-def debian_package(path):
-    """The Debian package that installed `path`, its version and architecture."""
-    try:
-        owner = subprocess.run(["dpkg", "-S", os.path.realpath(path)], capture_output=True,
-                               text=True, check=True).stdout.split(":")[0]
-        version, arch = subprocess.run(["dpkg-query", "-W", "-f", "${Version} ${Architecture}", owner],
-                                       capture_output=True, text=True, check=True).stdout.split()
-    except (subprocess.CalledProcessError, ValueError, OSError):
-        fail(f"no Debian package is known to have installed {path}")
-    return owner, version, arch
 
 
 def linked_archives(map_path):
@@ -119,11 +105,12 @@ def windows_bom(name, data, version, epoch, build_dir, source_dir, table):
                 fail(f"{archive} is linked into {exe} ({arch}), and no component describes it: "
                      "add it to packaging/linked-archives.tsv")
             if archive not in archives:
-                package, package_version, package_arch = debian_package(path)
+                failure = f"no Debian package is known to have installed {path}"
+                package = owner(path, failure)
+                package_version, package_url = installed(package, failure)
                 archives[archive] = {
                     "type": "library", "bom-ref": archive, "name": archive,
-                    "version": package_version,
-                    "purl": f"pkg:deb/debian/{package}@{package_version}?arch={package_arch}",
+                    "version": package_version, "purl": package_url,
                     "licenses": [{"expression": licences[0]}],
                     "description": f"statically linked, from the Debian package {package}",
                 }

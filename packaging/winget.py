@@ -15,13 +15,11 @@ import os
 import subprocess
 import sys
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+from release_script import fail  # noqa: E402
+
 MANIFEST_VERSION = "1.12.0"
 LOCALE = "en-US"
-
-
-def fail(line):
-    print(line, file=sys.stderr)
-    sys.exit(1)
 
 
 def msi_properties(path):

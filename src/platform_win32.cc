@@ -99,6 +99,7 @@ void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding
 }
 
 void PrepareProcess() {
+  // Again, for a build whose compiler has no constructor to do it before main.
   RestrictDllSearch();
   // "open" may be carried out by shell extensions activated through COM. In a single-threaded
   // apartment the shell does that work within the call; without one it may fail, or hand it to a

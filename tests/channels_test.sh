@@ -6,9 +6,7 @@
 # Usage: tests/channels_test.sh   (needs what the release needs, and apt-utils, sqop, msitools,
 #        python3-jsonschema and python3-yaml)
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+. "$(dirname "$0")/checks.sh"
 chmod 755 "$work" # apt's sandbox user reads the repository
 sqop generate-key "Tarnwick channels test <channels@example.org>" >"$work/key"
 sqop generate-key "Someone else <else@example.org>" | sqop extract-cert >"$work/other.asc"
@@ -75,11 +73,6 @@ for installer in installers:
 EOF
 }
 
-failed=0
-check() { # NAME COMMAND...
-  name=$1 && shift
-  if ("$@") >/dev/null 2>&1; then echo "ok: $name"; else echo "FAILED: $name" && failed=1; fi
-}
 check "apt-get updates from the repository, without a warning, and downloads the release's package" downloads
 check "apt-get offers the release's package as an upgrade of the earlier one" upgrades
 check "apt-get refuses the repository checked with another key" other_key

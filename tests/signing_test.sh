@@ -5,9 +5,7 @@
 # Usage: tests/signing_test.sh   (needs what the release needs, and osslsigncode, softhsm2,
 #        libengine-pkcs11-openssl, sqop, msitools, faketime and wine)
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/checks.sh"
 keys=$work/keys
 # The throwaway keys: a CA with four signers (good, renewed, expired, for web servers only) as
 # PKCS#12 files, the good one also in a legacy-encrypted file, under a CA for web servers only, and
@@ -86,9 +84,6 @@ tampered_named() {
   resum "$work/tampered" "$zip"
   "$top/packaging/verify-release.sh" "$work/tampered" | grep -q 'tarnwick.exe of the win64 zip differs'
 }
-resum() { # FOLDER FILE: SHA256SUMS made to fit the changed FILE
-  cd "$1" && grep -v "  $2\$" SHA256SUMS >sums && sha256sum "$2" >>sums && LC_ALL=C sort -k2 sums >SHA256SUMS
-}
 # The release with one hostile entry of KIND added to its 64-bit zip, and its sums made to fit:
 # refused as a release, and nothing written where the entry points.
 hostile() {
@@ -128,11 +123,6 @@ refused() { # PHRASE SETTINGS...: configuring stops with the line, the release i
     [ "$(sha256sum "$release/SHA256SUMS")" = "$before" ]
 }
 
-failed=0
-check() { # NAME COMMAND...
-  name=$1 && shift
-  if ("$@") >/dev/null 2>&1; then echo "ok: $name"; else echo "FAILED: $name" && failed=1; fi
-}
 check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openpgp.key"
 check "PKCS#12: every exe and MSI verifies" signed
 check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 16 ]"
