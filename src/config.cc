@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform.h"
 #include "report.h"
+#include "trust.h"
 
 std::string SliceRange(std::string_view text, std::ptrdiff_t from, std::ptrdiff_t to) {
   if (from < 0 || from >= to || static_cast<std::size_t>(to) > text.size()) return std::string();

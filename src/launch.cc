@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "common.h"
-#include "platform.h"
 #include "report.h"
+#include "shell.h"
 
 bool LaunchApplications(bool verbose) {
   bool result = true;

@@ -3,8 +3,8 @@
 
 #include "config.h"
 #include "launch.h"
-#include "platform.h"
 #include "report.h"
+#include "shell.h"
 
 int main(int argc, char** argv) {
   // Only the first argument counts, and only in exactly these two forms.

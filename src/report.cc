@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "decode.h"
-#include "platform.h"
+#include "system_log.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common.h"
-#include "platform.h"
+#include "shell.h"
 #include "test_util.h"
 
 // The launched program receives the parameters split by the Microsoft C runtime rules, on every

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform.h"
+#include "shell.h"
 #include "test_util.h"
 
 namespace {
