@@ -99,9 +99,13 @@ if(CPACK_TARNWICK_RELEASE)
   file(WRITE ${staging}/BUILDINFO
     "Version: ${version}\nCommit: ${commit}\nSOURCE_DATE_EPOCH: ${CPACK_TARNWICK_EPOCH}\n")
 
-  # A bill of materials for each package, made from the build; the sums cover them.
-  tarnwick_run(SBOM ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sbom.py
-    ${staging} ${version} "${CPACK_TARNWICK_EPOCH}" ${CPACK_PACKAGE_DIRECTORY} ${CPACK_TARNWICK_SOURCE_DIR})
+  # A bill of materials for each package, made from the build; the sums cover them. Called
+  # directly: tarnwick_run's list of arguments would split a publisher at a semicolon.
+  execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sbom.py
+      ${staging} ${version} "${CPACK_TARNWICK_EPOCH}" ${CPACK_PACKAGE_DIRECTORY}
+      ${CPACK_TARNWICK_SOURCE_DIR} "${CPACK_TARNWICK_PUBLISHER}"
+    RESULT_VARIABLE failed ERROR_VARIABLE error)
+  tarnwick_stop_if_failed(SBOM)
 
   # One checksum file over the whole release, as sha256sum -c reads it.
   file(GLOB release RELATIVE ${staging} ${staging}/*)
@@ -136,9 +140,12 @@ if(CPACK_TARNWICK_RELEASE)
     include(${CPACK_TARNWICK_SOURCE_DIR}/packaging/apt.cmake)
   endif()
   if(CPACK_TARNWICK_DOWNLOAD_URL)
-    tarnwick_run(winget ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/winget.py
-      ${staging} ${staging}/winget ${version} ${CPACK_TARNWICK_DOWNLOAD_URL} ${CPACK_TARNWICK_WINGET_ID}
-      ${CPACK_TARNWICK_WINGET_PUBLISHER})
+    # Called directly: tarnwick_run's list of arguments would split a publisher at a semicolon.
+    execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/winget.py
+        write ${staging} ${staging}/winget ${version} ${CPACK_TARNWICK_DOWNLOAD_URL}
+        "${CPACK_TARNWICK_WINGET_ID}" "${CPACK_TARNWICK_WINGET_PUBLISHER}"
+      RESULT_VARIABLE failed ERROR_VARIABLE error)
+    tarnwick_stop_if_failed(winget)
   endif()
   file(REMOVE_RECURSE ${dist})
   file(RENAME ${staging} ${dist})

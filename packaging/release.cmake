@@ -30,6 +30,19 @@ set(CPACK_TARNWICK_OPENPGP_KEY ${TARNWICK_OPENPGP_KEY})
 set(CPACK_TARNWICK_OPENPGP_PASSWORD ${tarnwick_openpgp_password})
 set(CPACK_TARNWICK_GPG_KEY ${TARNWICK_GPG_KEY})
 
+# Who publishes the release: the supplier and author of its SBOMs, the Manufacturer of its MSIs
+# (the publisher Windows' Apps list shows) and winget's publisher. The MSIs' tables have the
+# neutral code page, which holds ASCII alone: any other character would be lost or changed there.
+if("${TARNWICK_PUBLISHER}" STREQUAL "")
+  set(TARNWICK_PUBLISHER "Tarnwick developers")
+endif()
+if(NOT TARNWICK_PUBLISHER MATCHES "^[ -~]+$")
+  # Not repeated: a control character would reach the terminal.
+  message(FATAL_ERROR "TARNWICK_PUBLISHER must be printable ASCII (letters, digits, spaces, punctuation): the MSI's Manufacturer holds nothing else")
+endif()
+message(STATUS "Publisher: ${TARNWICK_PUBLISHER}")
+string(REPLACE ";" "$<SEMICOLON>" publisher "${TARNWICK_PUBLISHER}")
+
 # Each from its Windows preset, into a folder of this build, without tests.
 set(release_presets windows windows64)
 set(release_arches win32 win64)
@@ -39,7 +52,7 @@ foreach(preset arch IN ZIP_LISTS release_presets release_arches)
   add_custom_target(release_${arch} ALL
     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_EPOCH}
       ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} --preset ${preset} -B ${sub} -DBUILD_TESTING=OFF
-      ${sign_options} -DTARNWICK_SIGNATURES=$<$<BOOL:${TARNWICK_SIGNATURES}>:${TARNWICK_SIGNATURES}/${arch}>
+      ${sign_options} -DTARNWICK_PUBLISHER=${publisher} -DTARNWICK_SIGNATURES=$<$<BOOL:${TARNWICK_SIGNATURES}>:${TARNWICK_SIGNATURES}/${arch}>
     COMMAND ${CMAKE_COMMAND} --build ${sub}
     COMMAND ${CMAKE_COMMAND} -E chdir ${sub} ${CMAKE_CPACK_COMMAND} -B ${sub}/package
     COMMAND ${CMAKE_COMMAND} -E copy ${sub}/package/${package}.zip ${sub}/package/${package}.msi
@@ -58,9 +71,9 @@ set(CPACK_TARNWICK_PYTHON ${TARNWICK_PYTHON})
 
 # The channels: an APT repository when the release is signed with OpenPGP (earlier releases'
 # .deb files from TARNWICK_APT_HISTORY in its pool too), and winget manifests when the release is
-# given the address its MSIs will be downloaded from (TARNWICK_DOWNLOAD_URL), under an identifier
-# and publisher of the organisation's (TARNWICK_WINGET_ID, TARNWICK_WINGET_PUBLISHER). Read, like
-# the keys, by signing.cmake.
+# given the address of the folder its MSIs will be downloaded from (TARNWICK_DOWNLOAD_URL), under
+# an identifier of the organisation's (TARNWICK_WINGET_ID) and the release's publisher (or
+# TARNWICK_WINGET_PUBLISHER, where winget's must differ). Read, like the keys, by signing.cmake.
 if(TARNWICK_OPENPGP_KEY OR TARNWICK_GPG_KEY)
   find_program(APT_FTPARCHIVE apt-ftparchive)
   if(NOT APT_FTPARCHIVE)
@@ -88,7 +101,15 @@ if(TARNWICK_DOWNLOAD_URL)
     message(FATAL_ERROR "TARNWICK_WINGET_ID must be a package identifier such as Example.Tarnwick: ${TARNWICK_WINGET_ID}")
   endif()
   if(NOT TARNWICK_WINGET_PUBLISHER)
-    set(TARNWICK_WINGET_PUBLISHER Tarnwick)
+    set(TARNWICK_WINGET_PUBLISHER "${TARNWICK_PUBLISHER}")
+  endif()
+  # Every value winget's schemas constrain, checked now rather than after the build.
+  execute_process(COMMAND ${TARNWICK_PYTHON} ${PROJECT_SOURCE_DIR}/packaging/winget.py check
+      ${PROJECT_VERSION} ${TARNWICK_DOWNLOAD_URL} "${TARNWICK_WINGET_ID}" "${TARNWICK_WINGET_PUBLISHER}"
+    RESULT_VARIABLE failed ERROR_VARIABLE said)
+  if(failed)
+    string(STRIP "${said}" said)
+    message(FATAL_ERROR "${said}")
   endif()
   message(STATUS "winget: manifests for ${TARNWICK_WINGET_ID} in dist/winget/, the MSIs from ${TARNWICK_DOWNLOAD_URL}")
 else()

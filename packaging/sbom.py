@@ -7,11 +7,12 @@ licence, and every archive each exe's link map names, as a component with the ve
 package URL of the Debian package that provided it on this machine (dpkg), its licence from
 packaging/linked-archives.tsv, and a dependency of the exe on it. An archive no row of that table
 describes stops the release. The Debian package's SBOM holds the program and the packages its own
-Depends field names. Nothing comes from the clock: the time is SOURCE_DATE_EPOCH and the serial
-number is derived from the file's name, the version and that time, so two builds give the same
-bytes.
+Depends field names. PUBLISHER, who releases it, is each SBOM's supplier and author, and the vendor
+in the Debian package's own package URL. Nothing comes from the clock: the time is
+SOURCE_DATE_EPOCH and the serial number is derived from the file's name, the version and that
+time, so two builds give the same bytes.
 
-Usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR
+Usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR PUBLISHER
   STAGING: the folder of the release's files; BUILD_DIR: the release's build folder, whose win32/
   and win64/ sub-builds hold the exes and their link maps.
 """
@@ -24,6 +25,7 @@ import re
 import subprocess
 import sys
 import tarfile
+import urllib.parse
 import uuid
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
@@ -62,13 +64,13 @@ def licence_table(source_dir):
     return rows
 
 
-def document(name, data, version, epoch, component, components, dependencies):
+def document(name, data, version, epoch, publisher, component, components, dependencies):
     moment = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
     serial = uuid.uuid5(uuid.NAMESPACE_URL, f"tarnwick:{name}:{version}:{epoch}")
     component = dict(component, **{"bom-ref": name, "name": "tarnwick", "version": version,
                                    "hashes": sha256(data),
                                    "licenses": [{"license": {"id": "MIT"}}],
-                                   "supplier": {"name": "Tarnwick developers"}})
+                                   "supplier": {"name": publisher}})
     return {
         "bomFormat": "CycloneDX",
         "specVersion": "1.6",
@@ -77,8 +79,8 @@ def document(name, data, version, epoch, component, components, dependencies):
         "metadata": {
             "timestamp": moment.strftime("%Y-%m-%dT%H:%M:%SZ"),
             "tools": {"components": [{"type": "application", "name": TOOL, "version": version}]},
-            "authors": [{"name": "Tarnwick developers"}],
-            "supplier": {"name": "Tarnwick developers"},
+            "authors": [{"name": publisher}],
+            "supplier": {"name": publisher},
             "component": component,
         },
         "components": components,
@@ -86,7 +88,7 @@ def document(name, data, version, epoch, component, components, dependencies):
     }
 
 
-def windows_bom(name, data, version, epoch, build_dir, source_dir, table):
+def windows_bom(name, data, version, epoch, publisher, build_dir, source_dir, table):
     arch = "win64" if "-win64." in name else "win32"
     components, dependencies, archives = [], [], {}
     licence = read(os.path.join(source_dir, "LICENSE"))
@@ -119,12 +121,12 @@ def windows_bom(name, data, version, epoch, build_dir, source_dir, table):
     components += [archives[archive] for archive in sorted(archives)]
     dependencies = ([{"ref": name, "dependsOn": exes + ["LICENSE"]}, {"ref": "LICENSE", "dependsOn": []}]
                     + dependencies + [{"ref": archive, "dependsOn": []} for archive in sorted(archives)])
-    return document(name, data, version, epoch, {"type": "application", "description":
+    return document(name, data, version, epoch, publisher, {"type": "application", "description":
                     f"Tarnwick for Windows ({arch}), as {'an MSI' if name.endswith('.msi') else 'a zip'}"},
                     components, dependencies)
 
 
-def debian_bom(name, path, data, version, epoch):
+def debian_bom(name, path, data, version, epoch, publisher):
     try:
         depends = subprocess.run(["dpkg-deb", "-f", path, "Depends"], capture_output=True, text=True,
                                  check=True).stdout.strip()
@@ -149,16 +151,19 @@ def debian_bom(name, path, data, version, epoch):
     dependencies = ([{"ref": name, "dependsOn": ["/usr/bin/tarnwick"]},
                      {"ref": "/usr/bin/tarnwick", "dependsOn": needed}]
                     + [{"ref": package, "dependsOn": []} for package in needed])
-    return document(name, data, version, epoch, {"type": "application", "description":
+    # Debian does not ship this package: its vendor is the publisher, lowercased and
+    # percent-encoded as a package URL's namespace is.
+    vendor = urllib.parse.quote(publisher.lower(), safe="")
+    return document(name, data, version, epoch, publisher, {"type": "application", "description":
                     f"Tarnwick for Debian ({arch}), as a Debian package",
-                    "purl": f"pkg:deb/debian/tarnwick@{version}?arch={arch}"},
+                    "purl": f"pkg:deb/{vendor}/tarnwick@{version}?arch={arch}"},
                     components, dependencies)
 
 
 def main():
-    if len(sys.argv) != 6:
-        fail("usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR")
-    staging, version, epoch, build_dir, source_dir = sys.argv[1:]
+    if len(sys.argv) != 7:
+        fail("usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR PUBLISHER")
+    staging, version, epoch, build_dir, source_dir, publisher = sys.argv[1:]
     table = licence_table(source_dir)
     for name in sorted(os.listdir(staging)):
         if not re.search(r"\.(zip|msi|deb)$", name):
@@ -166,9 +171,9 @@ def main():
         path = os.path.join(staging, name)
         data = read(path)
         if name.endswith(".deb"):
-            bom = debian_bom(name, path, data, version, epoch)
+            bom = debian_bom(name, path, data, version, epoch, publisher)
         else:
-            bom = windows_bom(name, data, version, epoch, build_dir, source_dir, table)
+            bom = windows_bom(name, data, version, epoch, publisher, build_dir, source_dir, table)
         with open(path + ".cdx.json", "w", encoding="utf-8") as out:
             json.dump(bom, out, indent=2, sort_keys=True)
             out.write("\n")

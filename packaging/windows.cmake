@@ -33,9 +33,14 @@ find_program(WIXL wixl)
 find_program(MSIBUILD msibuild)
 find_program(FAKETIME faketime)
 if(WIXL AND MSIBUILD AND FAKETIME)
+  # The MSI's Manufacturer: the release hands its publisher on (checked there).
+  if("${TARNWICK_PUBLISHER}" STREQUAL "")
+    set(TARNWICK_PUBLISHER "Tarnwick developers")
+  endif()
+  string(REPLACE ";" "$<SEMICOLON>" publisher "${TARNWICK_PUBLISHER}")
   set(TARNWICK_MSI_STAGE ${PROJECT_BINARY_DIR}/msi-stage)
   set(TARNWICK_MSI_COMMAND ${CMAKE_COMMAND} -DSTAGE=${TARNWICK_MSI_STAGE} -DARCH=${windows_arch}
-    -DEPOCH=${TARNWICK_EPOCH})
+    -DEPOCH=${TARNWICK_EPOCH} -DPUBLISHER=${publisher})
   add_custom_command(OUTPUT ${TARNWICK_MSI}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${TARNWICK_MSI_STAGE}
     COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${TARNWICK_MSI_STAGE}
