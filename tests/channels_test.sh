@@ -16,7 +16,8 @@ printf 'Package: tarnwick\nVersion: 1.0.0\nArchitecture: %s\nMaintainer: Test <t
   "$(dpkg --print-architecture)" >"$work/earlier/DEBIAN/control"
 dpkg-deb -b "$work/earlier" "$work/history/tarnwick_1.0.0.deb" >/dev/null
 git clone -q "$top" "$work/source"
-(cd "$work/source" && TARNWICK_OPENPGP_KEY="$work/key" TARNWICK_APT_HISTORY="$work/history" \
+publisher='Example Org; & Co.'
+(cd "$work/source" && TARNWICK_OPENPGP_KEY="$work/key" TARNWICK_APT_HISTORY="$work/history" TARNWICK_PUBLISHER="$publisher" \
   TARNWICK_DOWNLOAD_URL=https://downloads.example.org/tarnwick cmake --workflow --preset release >"$work/log" 2>&1)
 dist=$work/source/build/release/dist
 deb=$(cd "$dist" && ls tarnwick_*.deb)
@@ -82,4 +83,30 @@ check "no download address, no winget manifests" sh -c "cd '$work/source' && cma
   grep -q 'winget: no manifests (no TARNWICK_DOWNLOAD_URL given)'"
 check "a download address that is not https:// is refused" sh -c "cd '$work/source' &&
   ! TARNWICK_DOWNLOAD_URL=http://example.org cmake --preset release >'$work/said' 2>&1 && grep -q 'must be an https://' '$work/said'"
+# The publisher as Windows' Apps list and winget show it; winget's values as the schemas allow.
+manufacturer() {
+  for msi in "$dist"/*.msi; do msiinfo export "$msi" Property | tr -d '\r' | grep -qxF "Manufacturer	$publisher" || return 1; done
+}
+winget_publisher() { # PUBLISHER FOLDER: a YAML reader finds PUBLISHER in the package's manifest, written in ASCII
+  /usr/bin/python3 -c 'import glob, sys, yaml
+texts = [open(name, "rb").read() for name in glob.glob(sys.argv[2] + "/*/*/*.locale.en-US.yaml")]
+assert len(texts) == 1 and yaml.safe_load(texts[0])["Publisher"] == sys.argv[1] and texts[0].isascii()' "$@"
+}
+apps_entries() { [ "$(cat "$dist"/winget/*/*/*.installer.yaml | grep -cxF "    Publisher: \"$publisher\"")" -eq 2 ]; }
+escaped() {
+  odd=$(printf 'A\302\233\177\302\205\342\200\250B') && "$top/packaging/winget.py" write "$dist" "$work/escaped" \
+    "$(sed -n 's/^Version: //p' "$dist/BUILDINFO")" https://example.org Example.Odd "$odd" && winget_publisher "$odd" "$work/escaped"
+}
+refused() { # IDENTIFIER
+  ! "$top/packaging/winget.py" check 1.0.0 https://example.org "$1" Publisher 2>"$work/said" &&
+    grep -q "PackageIdentifier must be" "$work/said"
+}
+check "the MSIs' Manufacturer is the release's publisher" manufacturer
+check "winget's publisher is the release's" winget_publisher "$publisher" "$dist/winget"
+check "winget's apps entries name the MSIs' Manufacturer" apps_entries
+check "a publisher with C1 controls, DEL and U+2028 reaches winget escaped" escaped
+check "a winget identifier with a part over 32 characters is refused" refused "Example.$(printf '%033d' 0)"
+check "a winget identifier of more than 8 parts is refused" refused A.B.C.D.E.F.G.H.I
+check "a publisher with a line separator is refused" sh -c "cd '$work/source' && ! TARNWICK_PUBLISHER='$(printf 'A\342\200\250B')' \
+  cmake --preset release >'$work/said' 2>&1 && grep -q 'TARNWICK_PUBLISHER must be printable ASCII' '$work/said'"
 exit $failed

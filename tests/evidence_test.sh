@@ -56,9 +56,17 @@ unknown_archive() { # a link map with an archive that no row of the table descri
   mkdir -p "$work/source/packaging" "$work/staging" && cp "$top/LICENSE" "$work/source" &&
     grep -v libssp "$top/packaging/linked-archives.tsv" >"$work/source/packaging/linked-archives.tsv" &&
     cp "$release/tarnwick-$version-win64.zip" "$work/staging" && status=0 &&
-    "$top/packaging/sbom.py" "$work/staging" "$version" 0 "$build" "$work/source" 2>"$work/said" || status=$?
+    "$top/packaging/sbom.py" "$work/staging" "$version" 0 "$build" "$work/source" Someone 2>"$work/said" || status=$?
   [ $status -eq 1 ] && grep -q "libssp.a is linked into tarnwick.exe (win64), and no component" "$work/said" &&
     [ ! -e "$work/staging/tarnwick-$version-win64.zip.cdx.json" ]
+}
+published() { # KEY... EXPECTED: in each SBOM sbom.py writes for the publisher "Example Org", metadata's KEY... is EXPECTED
+  [ -d "$work/published" ] || { mkdir "$work/published" && cp "$release"/*.deb "$release"/*-win64.msi "$work/published" &&
+    "$top/packaging/sbom.py" "$work/published" "$version" 0 "$build" "$top" "Example Org"; }
+  /usr/bin/python3 -c 'import functools, glob, json, sys
+boms = [json.load(open(name))["metadata"] for name in glob.glob(sys.argv[1] + "/*.cdx.json")]
+walk = lambda bom: functools.reduce(lambda value, key: value[int(key) if key.isdigit() else key], sys.argv[2:-1], bom)
+assert len(boms) == 2 and all(walk(bom) == sys.argv[-1] for bom in boms)' "$work/published" "$@"
 }
 attest() { # BUILDER: attests from a clone of its own
   rm -rf "$work/$1" && git clone -q "$top" "$work/$1" &&
@@ -86,6 +94,11 @@ done
 for arch in win32 win64; do check "the $arch SBOM is true to the build" true_to_build $arch; done
 check "the provenance's subjects are the release's files" subjects
 check "an archive no component describes stops the SBOM" unknown_archive
+check "the SBOMs' supplier is the publisher" published supplier name "Example Org"
+check "the SBOMs' author is the publisher" published authors 0 name "Example Org"
+check "the package's supplier is the publisher" published component supplier name "Example Org"
+check "the .deb's package URL names the publisher as its vendor" grep -q '"purl": "pkg:deb/example%20org/tarnwick@' \
+  "$work/published/tarnwick_${version}_$(dpkg --print-architecture).deb.cdx.json"
 check "the first builder attests" attest first
 check "the second builder attests" attest second
 mkdir "$work/attestations/$version/stranger"
