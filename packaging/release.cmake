@@ -36,9 +36,11 @@ set(CPACK_TARNWICK_GPG_KEY ${TARNWICK_GPG_KEY})
 if("${TARNWICK_PUBLISHER}" STREQUAL "")
   set(TARNWICK_PUBLISHER "Tarnwick developers")
 endif()
-if(NOT TARNWICK_PUBLISHER MATCHES "^[ -~]+$")
+# winget's manifests, which repeat the Manufacturer, take 256 characters at most.
+string(LENGTH "${TARNWICK_PUBLISHER}" length)
+if(NOT TARNWICK_PUBLISHER MATCHES "^[ -~]+$" OR length GREATER 256)
   # Not repeated: a control character would reach the terminal.
-  message(FATAL_ERROR "TARNWICK_PUBLISHER must be printable ASCII (letters, digits, spaces, punctuation): the MSI's Manufacturer holds nothing else")
+  message(FATAL_ERROR "TARNWICK_PUBLISHER must be 1 to 256 printable ASCII characters (letters, digits, spaces, punctuation): the MSI's Manufacturer holds nothing else")
 endif()
 message(STATUS "Publisher: ${TARNWICK_PUBLISHER}")
 string(REPLACE ";" "$<SEMICOLON>" publisher "${TARNWICK_PUBLISHER}")

@@ -34,7 +34,8 @@ KINDS = {"version": "version", "installer": "installer", "defaultLocale": "defau
 # The schema's pattern says this, less readably.
 HINTS = {"PackageIdentifier": "2 to 8 parts joined by dots, each 1 to 32 characters, none a space or "
                               "any of \\/:*?\"<>|"}
-TYPES = {"string": str, "array": list, "object": dict, "boolean": bool, "null": type(None)}
+TYPES = {"string": str, "array": list, "object": dict, "boolean": bool, "integer": int, "number": (int, float),
+         "null": type(None)}
 
 
 def conforms(value, schema, definitions, where):
@@ -94,6 +95,9 @@ def msi_properties(path):
     properties = dict(line.split("\t", 1) for line in table.splitlines() if "\t" in line)
     if not properties.get("ProductCode", "").startswith("{"):
         fail(f"{os.path.basename(path)} has no ProductCode")
+    for name in ("UpgradeCode", "Manufacturer", "ProductVersion"):
+        if not properties.get(name):
+            fail(f"{os.path.basename(path)} has no {name}")
     return properties
 
 

@@ -108,5 +108,5 @@ check "a publisher with C1 controls, DEL and U+2028 reaches winget escaped" esca
 check "a winget identifier with a part over 32 characters is refused" refused "Example.$(printf '%033d' 0)"
 check "a winget identifier of more than 8 parts is refused" refused A.B.C.D.E.F.G.H.I
 check "a publisher with a line separator is refused" sh -c "cd '$work/source' && ! TARNWICK_PUBLISHER='$(printf 'A\342\200\250B')' \
-  cmake --preset release >'$work/said' 2>&1 && grep -q 'TARNWICK_PUBLISHER must be printable ASCII' '$work/said'"
+  cmake --preset release >'$work/said' 2>&1 && grep -q 'TARNWICK_PUBLISHER must be 1 to 256 printable ASCII' '$work/said'"
 exit $failed
