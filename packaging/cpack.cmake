@@ -96,8 +96,9 @@ if(CPACK_TARNWICK_RELEASE)
   elseif(changed)
     string(APPEND commit " with uncommitted changes")
   endif()
-  file(WRITE ${staging}/BUILDINFO
-    "Version: ${version}\nCommit: ${commit}\nSOURCE_DATE_EPOCH: ${CPACK_TARNWICK_EPOCH}\n")
+  # The publisher is in the MSIs and SBOMs: a rebuild needs it to give the same bytes.
+  file(WRITE ${staging}/BUILDINFO "Version: ${version}\nCommit: ${commit}\n"
+    "SOURCE_DATE_EPOCH: ${CPACK_TARNWICK_EPOCH}\nPublisher: ${CPACK_TARNWICK_PUBLISHER}\n")
 
   # A bill of materials for each package, made from the build; the sums cover them. Called
   # directly: tarnwick_run's list of arguments would split a publisher at a semicolon.

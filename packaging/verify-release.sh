@@ -68,9 +68,10 @@ done
 # What it was built from, in the form the release writes it.
 field() { sed -n "s/^$1: //p" "$release/BUILDINFO" 2>/dev/null | head -n 1; }
 case $listed in *" BUILDINFO "*) ;; *) refuse "SHA256SUMS does not list BUILDINFO: the release does not say what it was built from" ;; esac
-version=$(field Version) commit=$(field Commit) epoch=$(field SOURCE_DATE_EPOCH)
+version=$(field Version) commit=$(field Commit) epoch=$(field SOURCE_DATE_EPOCH) publisher=$(field Publisher)
 printf '%s\n' "$version" | grep -qx '[0-9]\{1,9\}\.[0-9]\{1,9\}\.[0-9]\{1,9\}' || refuse "BUILDINFO names no version"
 printf '%s\n' "$epoch" | grep -qx '[0-9]\{1,12\}' || refuse "BUILDINFO names no SOURCE_DATE_EPOCH"
+printf '%s\n' "$publisher" | LC_ALL=C grep -qx '[ -~]\{1,256\}' || refuse "BUILDINFO names no publisher"
 printf '%s\n' "$commit" | grep -qx '[0-9a-f]\{40\}' ||
   cannot "the release was built from \"$commit\", not from a commit: it cannot be built again here"
 head=$(git -C "$top" rev-parse HEAD 2>/dev/null) || cannot "$top is not a git checkout"
@@ -130,7 +131,7 @@ git clone -q -c advice.detachedHead=false "$top" "$work/source" || cannot "the c
 # No key or setting of the caller's own environment may reach the rebuild.
 if ! (cd "$work/source" && for setting in $(env | sed -n 's/^\(TARNWICK_[A-Z0-9_]*\)=.*/\1/p'); do
   unset "$setting"
-done && export SOURCE_DATE_EPOCH="$epoch" &&
+done && export SOURCE_DATE_EPOCH="$epoch" TARNWICK_PUBLISHER="$publisher" &&
   cmake --preset release -DTARNWICK_SIGNATURES="$work/signatures" &&
   cmake --build --preset release && cpack --preset release) >"$work/build.log" 2>&1; then
   tail -n 20 "$work/build.log" >&2

@@ -102,6 +102,7 @@ refused() { # IDENTIFIER
     grep -q "PackageIdentifier must be" "$work/said"
 }
 check "the MSIs' Manufacturer is the release's publisher" manufacturer
+check "the release with its publisher is its source's build" sh -c "'$work/source/packaging/verify-release.sh' '$dist' >'$work/said' 2>&1"
 check "winget's publisher is the release's" winget_publisher "$publisher" "$dist/winget"
 check "winget's apps entries name the MSIs' Manufacturer" apps_entries
 check "a publisher with C1 controls, DEL and U+2028 reaches winget escaped" escaped
