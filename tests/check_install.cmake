@@ -5,7 +5,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 set(doc share/doc/tarnwick)
 set(expected bin/tarnwick ${doc}/CHANGELOG.md ${doc}/README.md ${doc}/changelog.gz ${doc}/copyright
-  ${doc}/doc/development.md ${doc}/doc/file-format.md ${doc}/doc/open.md ${doc}/doc/windows.md
+  ${doc}/doc/deploy.md ${doc}/doc/development.md ${doc}/doc/file-format.md ${doc}/doc/open.md
+  ${doc}/doc/windows.md
   ${doc}/examples/tarnwick.desktop share/man/man1/tarnwick.1.gz)
 file(GLOB_RECURSE installed RELATIVE ${PREFIX} ${PREFIX}/*)
 list(SORT installed)
