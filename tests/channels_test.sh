@@ -93,14 +93,9 @@ texts = [open(name, "rb").read() for name in glob.glob(sys.argv[2] + "/*/*/*.loc
 assert len(texts) == 1 and yaml.safe_load(texts[0])["Publisher"] == sys.argv[1] and texts[0].isascii()' "$@"
 }
 apps_entries() { [ "$(cat "$dist"/winget/*/*/*.installer.yaml | grep -cxF "    Publisher: \"$publisher\"")" -eq 2 ]; }
-escaped() {
-  odd=$(printf 'A\302\233\177\302\205\342\200\250B') && "$top/packaging/winget.py" write "$dist" "$work/escaped" \
-    "$(sed -n 's/^Version: //p' "$dist/BUILDINFO")" https://example.org Example.Odd "$odd" && winget_publisher "$odd" "$work/escaped"
-}
-refused() { # IDENTIFIER
-  ! "$top/packaging/winget.py" check 1.0.0 https://example.org "$1" Publisher 2>"$work/said" &&
-    grep -q "PackageIdentifier must be" "$work/said"
-}
+escaped() { odd=$(printf 'A\302\233\177\302\205\342\200\250B') && "$top/packaging/winget.py" write "$dist" "$work/escaped" \
+  "$(sed -n 's/^Version: //p' "$dist/BUILDINFO")" https://example.org Example.Odd "$odd" && winget_publisher "$odd" "$work/escaped"; }
+refused() { ! "$top/packaging/winget.py" check 1.0.0 https://example.org "$1" Pub 2>"$work/said" && grep -q PackageIdentifier "$work/said"; }
 check "the MSIs' Manufacturer is the release's publisher" manufacturer
 check "the release with its publisher is its source's build" sh -c "'$work/source/packaging/verify-release.sh' '$dist' >'$work/said' 2>&1"
 check "winget's publisher is the release's" winget_publisher "$publisher" "$dist/winget"
