@@ -120,14 +120,11 @@ const char* DescriptorReason(PSECURITY_DESCRIPTOR descriptor, const std::string&
 std::string UserSid() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
-  union {
-    TOKEN_USER user;
-    unsigned char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } buffer;
+  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
-  const bool read = GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size);
+  const bool read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
   CloseHandle(token);
-  return read ? SidText(buffer.user.User.Sid) : "";
+  return read ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : "";
 }
 
 // Why the open file `file` must not be trusted as the list of what to start, or null.
