@@ -1,10 +1,9 @@
 #!/bin/sh
 # The channels of a release signed with a throwaway OpenPGP key and given a download address,
 # through their real consumers where one runs here: apt-get against the release's APT repository,
-# in a private state folder (the machine's own sources, lists, status and preferences untouched),
-# and the winget manifests against Microsoft's published schemas, with the checks `winget
-# validate` adds. The repository is that of the next version, made from the release as
-# doc/development.md says, which keeps the first one's pool.
+# in a private state folder (nothing of the machine's apt read or changed), and the winget manifests
+# against Microsoft's published schemas, with the checks `winget validate` adds. The repository is
+# the next version's, made from the release as doc/development.md says, keeping the first one's pool.
 # Usage: tests/channels_test.sh   (needs what the release needs, and apt-utils, sqop, msitools,
 #        python3-jsonschema and python3-yaml)
 set -eu
@@ -47,7 +46,8 @@ apt_get() { # REPOSITORY KEYRING ARGUMENTS...
 Dir::State "$state"; Dir::State::status "$work/status"; Dir::Cache "$state/cache";
 Dir::Etc::SourceList "/dev/null"; Dir::Etc::SourceParts "$state/sources";
 Dir::Etc::TrustedParts "$state/sources"; Dir::Etc::Preferences "/dev/null";
-Dir::Etc::PreferencesParts "$state/preferences"; Debug::NoLocking "1";
+Dir::Etc::PreferencesParts "$state/preferences"; Debug::NoLocking "1"; APT::Architectures { "$arch"; };
+Dir::Etc::Parts "/dev/null"; Dir::Etc::main "/dev/null";
 EOF
   shift 2 && export APT_CONFIG="$state/apt.conf"
   apt-get update >"$state/said" 2>&1 && ! grep -q '^[WEN]:' "$state/said" && apt-get "$@"
@@ -77,7 +77,7 @@ planted() { # signed into the repository by the key's holder, and kept out by th
 refused() { # FILE SAID: the next release with FILE in its history stops and says SAID
   rm -rf "$work/history" && mkdir "$work/history" && cp -P "$1" "$work/history/" && cd "$work/next" &&
     TARNWICK_OPENPGP_KEY="$work/key" TARNWICK_APT_HISTORY="$work/history" cmake --preset release >/dev/null &&
-    ! (cd build/release && cpack) >"$work/said" 2>&1 && grep -q "TARNWICK_APT_HISTORY: .*$2" "$work/said"
+    ! (cd build/release && cpack) >"$work/said" 2>&1 && tr -s '\n ' '  ' <"$work/said" | grep -q "HISTORY: .*$2"
 }
 texts() { # FOLDER: no text there but the changelogs names the first release's version
   find "$1" \( -name CHANGELOG.md -o -name changelog.gz \) -delete && find "$1" -name '*.gz' -exec gunzip {} + &&
@@ -85,8 +85,7 @@ texts() { # FOLDER: no text there but the changelogs names the first release's v
 }
 deb_texts() { dpkg-deb -x "$dist/$deb" "$work/deb" && texts "$work/deb"; }
 zip_texts() {
-  for zip in "$dist"/*.zip; do mkdir -p "$work/zips/${zip##*/}" && (cd "$work/zips/${zip##*/}" && cmake -E tar xf "$zip"); done &&
-    texts "$work/zips"
+  for zip in "$dist"/*.zip; do z=$work/zips/${zip##*/} && mkdir -p "$z" && (cd "$z" && cmake -E tar xf "$zip"); done && texts "$work/zips"
 }
 both() { [ "$(grep -h ^Version: "$repo/dists/stable/main/binary-$arch/Packages")" = "$(printf 'Version: %s\n' "$version" "$next")" ]; }
 winget() {
