@@ -7,7 +7,7 @@
 #   tarnwick-archive-keyring.asc            the certificate an administrator puts in
 #                                           /etc/apt/keyrings/
 #   tarnwick.sources                        a source (deb822) that names it
-#   tarnwick.pref                           preferences that let it serve the package tarnwick alone
+#   tarnwick.pref                           preferences: it serves the package tarnwick alone
 # apt-ftparchive makes it from the pool alone, without a database; it dates Release by the clock
 # (SOURCE_DATE_EPOCH means nothing to it) unless given a date, which is given here: the unsigned
 # files are the same bytes every time.
@@ -103,8 +103,8 @@ else()
     OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
 endif()
 
-# The source names the repository where the release's download address (the folder the MSIs will be
-# in) has it, when one was given: beside them, as apt/.
+# When the release was given its download address (the folder the MSIs will be in), the source
+# names the repository beside them, as apt/.
 if(CPACK_TARNWICK_DOWNLOAD_URL)
   string(REGEX REPLACE "/+$" "" uri ${CPACK_TARNWICK_DOWNLOAD_URL})
   string(APPEND uri /apt)
