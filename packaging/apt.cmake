@@ -6,26 +6,78 @@
 #   dists/stable/InRelease, Release.gpg     Release clearsigned, and its detached signature
 #   tarnwick-archive-keyring.asc            the certificate an administrator puts in
 #                                           /etc/apt/keyrings/
-#   tarnwick.sources                        an example source (deb822) that names it
-# apt-ftparchive makes it from the pool alone, without a database, and takes its date from here:
-# the unsigned files are the same bytes every time.
+#   tarnwick.sources                        a source (deb822) that names it
+#   tarnwick.pref                           preferences: it serves the package tarnwick alone
+# apt-ftparchive makes it from the pool alone, without a database; it dates Release by the clock
+# (SOURCE_DATE_EPOCH means nothing to it) unless given a date, which is given here: the unsigned
+# files are the same bytes every time.
 # Included by cpack.cmake, in the release's folder of its own (`staging`), with `deb` its package.
 set(apt ${staging}/apt)
 set(pool ${apt}/pool/main/t/tarnwick)
 file(MAKE_DIRECTORY ${pool})
 file(COPY ${deb} DESTINATION ${pool})
-if(CPACK_TARNWICK_APT_HISTORY)
-  file(GLOB earlier ${CPACK_TARNWICK_APT_HISTORY}/tarnwick_*.deb)
-  file(COPY ${earlier} DESTINATION ${pool})
-endif()
-execute_process(COMMAND dpkg-deb -f ${deb} Architecture OUTPUT_VARIABLE arch
-  OUTPUT_STRIP_TRAILING_WHITESPACE)
-set(suite ${apt}/dists/stable)
-set(binary dists/stable/main/binary-${arch})
-file(MAKE_DIRECTORY ${apt}/${binary})
 macro(tarnwick_apt_step)
   tarnwick_run("Could not make the APT repository" ${ARGN} WORKING_DIRECTORY ${apt})
 endmacro()
+# One field of a package's control, into `out`.
+function(tarnwick_deb_field file field out)
+  execute_process(COMMAND dpkg-deb -f ${file} ${field} OUTPUT_VARIABLE value
+    OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed ERROR_VARIABLE error)
+  tarnwick_stop_if_failed("Could not make the APT repository")
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+tarnwick_deb_field(${deb} Architecture arch)
+tarnwick_deb_field(${deb} Version own_version)
+get_filename_component(own_name ${deb} NAME)
+
+# The history is an earlier release's pool, or any folder of earlier packages: each is copied, and
+# the copy (what the repository serves) checked, so that nothing but earlier tarnwick packages of
+# this architecture stands beside the release's own, and none replaces it.
+if(CPACK_TARNWICK_APT_HISTORY)
+  file(GLOB earlier ${CPACK_TARNWICK_APT_HISTORY}/*.deb)
+  list(SORT earlier)
+  set(versions)
+  foreach(entry ${earlier})
+    get_filename_component(name ${entry} NAME)
+    set(error)
+    execute_process(COMMAND test -f ${entry} RESULT_VARIABLE not_file)
+    if(IS_SYMLINK ${entry} OR not_file)
+      set(error "not a regular file")
+    elseif(name STREQUAL own_name)
+      set(error "the name of the release's own package")
+    else()
+      set(copy ${pool}/${name})
+      file(COPY_FILE ${entry} ${copy})
+      tarnwick_deb_field(${copy} Package its_package)
+      tarnwick_deb_field(${copy} Version its_version)
+      tarnwick_deb_field(${copy} Architecture its_arch)
+      execute_process(COMMAND dpkg --compare-versions "${its_version}" lt ${own_version}
+        RESULT_VARIABLE not_below)
+      if(NOT its_package STREQUAL "tarnwick")
+        set(error "a package of '${its_package}', not of tarnwick")
+      elseif(NOT its_arch STREQUAL arch AND NOT its_arch STREQUAL "all")
+        set(error "for '${its_arch}', not ${arch}")
+      elseif(not_below)
+        set(error "version '${its_version}', not below the release's ${own_version}")
+      elseif(its_version IN_LIST versions)
+        set(error "version ${its_version} a second time")
+      endif()
+    endif()
+    if(error)
+      set(failed 1)
+      tarnwick_stop_if_failed("TARNWICK_APT_HISTORY: ${name}")
+    endif()
+    list(APPEND versions ${its_version})
+    message(STATUS "APT repository: the pool takes ${name} (tarnwick ${its_version}) from the history")
+  endforeach()
+  if(NOT earlier)
+    message(STATUS "APT repository: no .deb file in the history ${CPACK_TARNWICK_APT_HISTORY}")
+  endif()
+endif()
+
+set(suite ${apt}/dists/stable)
+set(binary dists/stable/main/binary-${arch})
+file(MAKE_DIRECTORY ${apt}/${binary})
 tarnwick_apt_step(apt-ftparchive packages pool OUTPUT_FILE ${apt}/${binary}/Packages)
 tarnwick_apt_step(gzip -9nkf ${binary}/Packages)
 execute_process(COMMAND date -u -R -d @${CPACK_TARNWICK_EPOCH} OUTPUT_VARIABLE date
@@ -51,18 +103,45 @@ else()
     OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
 endif()
 
+# When the release was given its download address (the folder the MSIs will be in), the source
+# names the repository beside them, as apt/.
+if(CPACK_TARNWICK_DOWNLOAD_URL)
+  string(REGEX REPLACE "/+$" "" uri ${CPACK_TARNWICK_DOWNLOAD_URL})
+  string(APPEND uri /apt)
+  set(where "URIs is the release's download address with apt/ appended: change it if the
+# repository is served elsewhere (https://, or file: for a share).")
+else()
+  set(uri https://downloads.example.org/tarnwick/apt)
+  set(where "Change URIs to where the repository is served (https://, or file: for a share).")
+endif()
 file(WRITE ${apt}/tarnwick.sources
-"# Tarnwick's APT repository, as a source of /etc/apt/sources.list.d/. Change URIs to where the
-# repository is served (https://, or file: for a share), and put tarnwick-archive-keyring.asc in
-# /etc/apt/keyrings/ first.
+"# Tarnwick's APT repository, as a source of /etc/apt/sources.list.d/: put
+# tarnwick-archive-keyring.asc in /etc/apt/keyrings/ first.
+# ${where}
 Types: deb
-URIs: https://downloads.example.org/tarnwick/apt
+URIs: ${uri}
 Suites: stable
 Components: main
 Signed-By: /etc/apt/keyrings/tarnwick-archive-keyring.asc
 ")
+# The repository's key could sign any package into it; these preferences let it serve tarnwick
+# alone. Its Origin is what they match, which apt-get update refuses to see change unless told to.
+# `*:any`, not `*`, so that the record is specific (the first specific record that matches wins,
+# whereas general records give the highest of theirs, and another pinning `a=stable` high would
+# win) and covers every architecture.
+file(WRITE ${apt}/tarnwick.pref
+"# Tarnwick's APT repository serves the package tarnwick alone: put this file in
+# /etc/apt/preferences.d/ beside the source.
+Package: tarnwick
+Pin: release o=Tarnwick
+Pin-Priority: 500
 
-# apt downloads as the user _apt: every file readable by all, whatever the umask.
-file(CHMOD_RECURSE ${apt} FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
-  DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
-  WORLD_EXECUTE)
+Package: *:any
+Pin: release o=Tarnwick
+Pin-Priority: -1
+")
+
+# apt downloads as the user _apt: every file readable by all, whatever the umask. The repository
+# holds only files this build wrote (the history's are copies), and chmod -R follows no link it
+# meets on its way.
+tarnwick_apt_step(chmod -R u=rwX,go=rX ${apt})

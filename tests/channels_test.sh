@@ -1,8 +1,9 @@
 #!/bin/sh
 # The channels of a release signed with a throwaway OpenPGP key and given a download address,
 # through their real consumers where one runs here: apt-get against the release's APT repository,
-# in a private state folder (the machine's own sources, lists and status untouched), and the winget
-# manifests against Microsoft's published schemas, with the checks `winget validate` adds.
+# in a private state folder (nothing of the machine's apt read or changed), and the winget manifests
+# against Microsoft's published schemas, with the checks `winget validate` adds. The repository is
+# the next version's, made from the release as doc/development.md says, keeping the first one's pool.
 # Usage: tests/channels_test.sh   (needs what the release needs, and apt-utils, sqop, msitools,
 #        python3-jsonschema and python3-yaml)
 set -eu
@@ -10,33 +11,44 @@ set -eu
 chmod 755 "$work" # apt's sandbox user reads the repository
 sqop generate-key "Tarnwick channels test <channels@example.org>" >"$work/key"
 sqop generate-key "Someone else <else@example.org>" | sqop extract-cert >"$work/other.asc"
-# An earlier release's package, for the pool's history.
-mkdir -p "$work/earlier/DEBIAN" "$work/history"
-printf 'Package: tarnwick\nVersion: 1.0.0\nArchitecture: %s\nMaintainer: Test <t@example.org>\nDescription: earlier\n' \
-  "$(dpkg --print-architecture)" >"$work/earlier/DEBIAN/control"
-dpkg-deb -b "$work/earlier" "$work/history/tarnwick_1.0.0.deb" >/dev/null
-git clone -q "$top" "$work/source"
+release() { # FOLDER SETTINGS...
+  (cd "$1" && shift && env TARNWICK_OPENPGP_KEY="$work/key" "$@" \
+    TARNWICK_DOWNLOAD_URL=https://downloads.example.org/tarnwick cmake --workflow --preset release >"$work/log" 2>&1)
+}
 publisher='Example Org; & Co.'
-(cd "$work/source" && TARNWICK_OPENPGP_KEY="$work/key" TARNWICK_APT_HISTORY="$work/history" TARNWICK_PUBLISHER="$publisher" \
-  TARNWICK_DOWNLOAD_URL=https://downloads.example.org/tarnwick cmake --workflow --preset release >"$work/log" 2>&1)
-dist=$work/source/build/release/dist
+git clone -q "$top" "$work/source" && release "$work/source" TARNWICK_PUBLISHER="$publisher"
+first=$work/source/build/release/dist
+old=$(cd "$first" && ls tarnwick_*.deb) arch=$(dpkg --print-architecture)
+version=$(dpkg-deb -f "$first/$old" Version) && next=$(echo "$version" | awk -F. '{ print $1 "." $2 "." $3 + 1 }')
+git clone -q "$work/source" "$work/next" && (cd "$work/next" &&
+  sed -i "s/^project(Tarnwick VERSION $version /project(Tarnwick VERSION $next /" CMakeLists.txt &&
+  sed -i "0,/^## /s//## $next ($(date -u +%F))\n\nThe next release.\n\n&/" CHANGELOG.md &&
+  git -c user.name=Test -c user.email=test@example.org commit -qam "Release $next")
+release "$work/next" TARNWICK_APT_HISTORY="$first/apt/pool/main/t/tarnwick"
+dist=$work/next/build/release/dist
 deb=$(cd "$dist" && ls tarnwick_*.deb)
+# The first release installed, with what it depends on and recommends at the versions it asks for:
+# the test's own world, nothing of the machine's.
+{ dpkg-deb -f "$first/$old" Package Version Architecture Maintainer Depends Recommends Description
+  printf 'Status: install ok installed\n\n'
+  dpkg-deb -f "$first/$old" Depends Recommends | sed 's/^[A-Za-z]*: //' | tr , '\n' | awk -v arch="$arch" '{
+    sub(/\|.*/, ""); v = match($0, /\(>= [^)]*\)/) ? substr($0, RSTART + 4, RLENGTH - 5) : 1
+    printf "Package: %s\nVersion: %s\nArchitecture: %s\nStatus: install ok installed\n\n", $1, v, arch }'
+} >"$work/status"
 
-# apt-get with state of its own, which believes that the machine's packages and the earlier
-# tarnwick are installed, and reads one source: the release's example, pointed at REPOSITORY and
-# KEYRING.
+# apt-get with state of its own, that status and the release's preferences, which reads one source:
+# the release's, pointed at REPOSITORY and KEYRING.
 apt_get() { # REPOSITORY KEYRING ARGUMENTS...
   state=$work/state && rm -rf "$state" && mkdir -p "$state/lists/partial" "$state/sources" "$state/cache/archives/partial"
   sed -e "s|^URIs: .*|URIs: file:$1|" -e "s|^Signed-By: .*|Signed-By: $2|" "$dist/apt/tarnwick.sources" \
     >"$state/sources/tarnwick.sources"
-  { awk -v RS= -v ORS='\n\n' '!/^Package: tarnwick\n/' /var/lib/dpkg/status
-    printf 'Package: tarnwick\nStatus: install ok installed\nVersion: 1.0.0\nArchitecture: %s\n' "$(dpkg --print-architecture)"
-    printf 'Maintainer: Test <t@example.org>\nDescription: earlier\n\n'
-  } >"$state/status"
+  mkdir "$state/preferences" && cp "$dist/apt/tarnwick.pref" "$state/preferences/"
   cat >"$state/apt.conf" <<EOF
-Dir::State "$state"; Dir::State::status "$state/status"; Dir::Cache "$state/cache";
+Dir::State "$state"; Dir::State::status "$work/status"; Dir::Cache "$state/cache";
 Dir::Etc::SourceList "/dev/null"; Dir::Etc::SourceParts "$state/sources";
-Dir::Etc::TrustedParts "$state/sources"; Debug::NoLocking "1";
+Dir::Etc::TrustedParts "$state/sources"; Dir::Etc::Preferences "/dev/null";
+Dir::Etc::PreferencesParts "$state/preferences"; Debug::NoLocking "1"; APT::Architectures { "$arch"; };
+Dir::Etc::Parts "/dev/null"; Dir::Etc::main "/dev/null";
 EOF
   shift 2 && export APT_CONFIG="$state/apt.conf"
   apt-get update >"$state/said" 2>&1 && ! grep -q '^[WEN]:' "$state/said" && apt-get "$@"
@@ -46,12 +58,37 @@ downloads() { # the package apt resolves to has the release's package's hash
   apt_get "$repo" "$keyring" install -y --download-only --print-uris tarnwick |
     grep -q "/pool/main/t/tarnwick/$deb' $deb [0-9]* MD5Sum:$(md5sum <"$dist/$deb" | cut -c1-32)\$"
 }
-upgrades() { apt_get "$repo" "$keyring" -s upgrade | grep -q "^Inst tarnwick \[1.0.0\] ($(echo "$deb" | cut -d_ -f2) "; }
+upgrades() { apt_get "$repo" "$keyring" -s upgrade | grep -q "^Inst tarnwick \[$version\] ($next "; }
 other_key() { ! apt_get "$repo" "$work/other.asc" -s upgrade && grep -q NO_PUBKEY "$work/state/said"; }
 changed() {
-  cp -r "$repo" "$work/changed" && cd "$work/changed/dists/stable/main/binary-amd64" &&
+  cp -r "$repo" "$work/changed" && cd "$work/changed/dists/stable/main/binary-$arch" &&
     echo 'Tag: changed' >>Packages && gzip -9nkf Packages && ! apt_get "$work/changed" "$keyring" -s upgrade
 }
+# A package of another name, newer than the one installed, for the history and for planting.
+mkdir -p "$work/xdg/DEBIAN" && printf 'Package: xdg-utils\nVersion: 1.1\nArchitecture: %s\nMaintainer: T <t@example.org>\nDescription: x\n' \
+  "$arch" >"$work/xdg/DEBIAN/control" && dpkg-deb -b "$work/xdg" "$work/xdg-utils_1.1.deb" >/dev/null
+planted() { # signed into the repository by the key's holder, and kept out by the preferences
+  cp -r "$repo" "$work/planted" && cd "$work/planted/dists/stable" && cp "$work/xdg-utils_1.1.deb" ../../pool/main/t/tarnwick &&
+    (cd ../.. && apt-ftparchive packages pool) >"main/binary-$arch/Packages" && gzip -9nkf "main/binary-$arch/Packages" &&
+    head=$(sed '/^MD5Sum:/,$d' Release) && rm ./*Release* && { echo "$head" && apt-ftparchive release . | sed -n '/^MD5Sum:/,$p'; } |
+    sqop inline-sign --as=clearsigned "$work/key" >"$work/InRelease" && mv "$work/InRelease" . &&
+    apt_get "$work/planted" "$keyring" -s upgrade >"$work/said" && grep -q '^Inst tarnwick ' "$work/said" &&
+    ! grep -q '^Inst xdg-utils' "$work/said" && apt-cache policy xdg-utils | grep -q '^ *1.1 -1$'
+}
+refused() { # FILE SAID: the next release with FILE in its history stops and says SAID
+  rm -rf "$work/history" && mkdir "$work/history" && cp -P "$1" "$work/history/" && cd "$work/next" &&
+    TARNWICK_OPENPGP_KEY="$work/key" TARNWICK_APT_HISTORY="$work/history" cmake --preset release >/dev/null &&
+    ! (cd build/release && cpack) >"$work/said" 2>&1 && tr -s '\n ' '  ' <"$work/said" | grep -q "HISTORY: .*$2"
+}
+texts() { # FOLDER: no text there but the changelogs names the first release's version
+  find "$1" \( -name CHANGELOG.md -o -name changelog.gz \) -delete && find "$1" -name '*.gz' -exec gunzip {} + &&
+    ! grep -rIlE "(^|[^0-9.])$(echo "$version" | sed 's/\./\\./g')([^0-9]|\$)" "$1"
+}
+deb_texts() { dpkg-deb -x "$dist/$deb" "$work/deb" && texts "$work/deb"; }
+zip_texts() {
+  for zip in "$dist"/*.zip; do z=$work/zips/${zip##*/} && mkdir -p "$z" && (cd "$z" && cmake -E tar xf "$zip"); done && texts "$work/zips"
+}
+both() { [ "$(grep -h ^Version: "$repo/dists/stable/main/binary-$arch/Packages")" = "$(printf 'Version: %s\n' "$version" "$next")" ]; }
 winget() {
   /usr/bin/python3 - "$top/packaging/schemas/winget-1.12.0" "$dist" <<'EOF'
 import glob, hashlib, json, jsonschema, os, subprocess, sys, yaml
@@ -75,9 +112,11 @@ EOF
 }
 
 check "apt-get updates from the repository, without a warning, and downloads the release's package" downloads
-check "apt-get offers the release's package as an upgrade of the earlier one" upgrades
+check "apt-get offers the next release's package as an upgrade of the first one" upgrades
+check "the next release's repository holds both releases" both
 check "apt-get refuses the repository checked with another key" other_key
 check "apt-get refuses a changed Packages" changed
+check "a package of another name signed into the repository is not offered" planted
 check "the winget manifests are valid and fit the MSIs" winget
 check "no download address, no winget manifests" sh -c "cd '$work/source' && cmake --preset release 2>&1 |
   grep -q 'winget: no manifests (no TARNWICK_DOWNLOAD_URL given)'"
@@ -85,24 +124,30 @@ check "a download address that is not https:// is refused" sh -c "cd '$work/sour
   ! TARNWICK_DOWNLOAD_URL=http://example.org cmake --preset release >'$work/said' 2>&1 && grep -q 'must be an https://' '$work/said'"
 # The publisher as Windows' Apps list and winget show it; winget's values as the schemas allow.
 manufacturer() {
-  for msi in "$dist"/*.msi; do msiinfo export "$msi" Property | tr -d '\r' | grep -qxF "Manufacturer	$publisher" || return 1; done
+  for msi in "$first"/*.msi; do msiinfo export "$msi" Property | tr -d '\r' | grep -qxF "Manufacturer	$publisher" || return 1; done
 }
 winget_publisher() { # PUBLISHER FOLDER: a YAML reader finds PUBLISHER in the package's manifest, written in ASCII
   /usr/bin/python3 -c 'import glob, sys, yaml
 texts = [open(name, "rb").read() for name in glob.glob(sys.argv[2] + "/*/*/*.locale.en-US.yaml")]
 assert len(texts) == 1 and yaml.safe_load(texts[0])["Publisher"] == sys.argv[1] and texts[0].isascii()' "$@"
 }
-apps_entries() { [ "$(cat "$dist"/winget/*/*/*.installer.yaml | grep -cxF "    Publisher: \"$publisher\"")" -eq 2 ]; }
-escaped() { odd=$(printf 'A\302\233\177\302\205\342\200\250B') && "$top/packaging/winget.py" write "$dist" "$work/escaped" \
-  "$(sed -n 's/^Version: //p' "$dist/BUILDINFO")" https://example.org Example.Odd "$odd" && winget_publisher "$odd" "$work/escaped"; }
-refused() { ! "$top/packaging/winget.py" check 1.0.0 https://example.org "$1" Pub 2>"$work/said" && grep -q PackageIdentifier "$work/said"; }
+apps_entries() { [ "$(cat "$first"/winget/*/*/*.installer.yaml | grep -cxF "    Publisher: \"$publisher\"")" -eq 2 ]; }
+escaped() { odd=$(printf 'A\302\233\177\302\205\342\200\250B') && "$top/packaging/winget.py" write "$first" "$work/escaped" \
+  "$(sed -n 's/^Version: //p' "$first/BUILDINFO")" https://example.org Example.Odd "$odd" && winget_publisher "$odd" "$work/escaped"; }
+winget_refused() { ! "$top/packaging/winget.py" check 1.0.0 https://example.org "$1" Pub 2>"$work/said" && grep -q PackageIdentifier "$work/said"; }
 check "the MSIs' Manufacturer is the release's publisher" manufacturer
-check "the release with its publisher is its source's build" sh -c "'$work/source/packaging/verify-release.sh' '$dist' >'$work/said' 2>&1"
-check "winget's publisher is the release's" winget_publisher "$publisher" "$dist/winget"
+check "the release with its publisher is its source's build" sh -c "'$work/source/packaging/verify-release.sh' '$first' >'$work/said' 2>&1"
+check "winget's publisher is the release's" winget_publisher "$publisher" "$first/winget"
 check "winget's apps entries name the MSIs' Manufacturer" apps_entries
 check "a publisher with C1 controls, DEL and U+2028 reaches winget escaped" escaped
-check "a winget identifier with a part over 32 characters is refused" refused "Example.$(printf '%033d' 0)"
-check "a winget identifier of more than 8 parts is refused" refused A.B.C.D.E.F.G.H.I
+check "a winget identifier with a part over 32 characters is refused" winget_refused "Example.$(printf '%033d' 0)"
+check "a winget identifier of more than 8 parts is refused" winget_refused A.B.C.D.E.F.G.H.I
 check "a publisher with a line separator is refused" sh -c "cd '$work/source' && ! TARNWICK_PUBLISHER='$(printf 'A\342\200\250B')' \
   cmake --preset release >'$work/said' 2>&1 && grep -q 'TARNWICK_PUBLISHER must be 1 to 256 printable ASCII' '$work/said'"
+check "the next release's .deb names the first one's version in no text but its changelogs" deb_texts
+check "the next release's zips name the first one's version in no text but their changelogs" zip_texts
+cp "$first/$old" "$work/$deb" && ln -s "$first/$old" "$work/link.deb"
+check "a history package with the name of the release's own is refused" refused "$work/$deb" "name of the release's own"
+check "a history package of another name is refused" refused "$work/xdg-utils_1.1.deb" "'xdg-utils', not of tarnwick"
+check "a history package that is a link is refused" refused "$work/link.deb" "not a regular file"
 exit $failed
