@@ -38,7 +38,7 @@ make_keys() {
   sqop generate-key "Tarnwick test <release@example.org>" >openpgp.key
   sqop extract-cert <openpgp.key >openpgp.cert
   sqop generate-key --with-key-password=password "Tarnwick test <protected@example.org>" >protected.key
-  cp good.p12 current.p12 && cp good.p12 'closing]==]bracket.p12'
+  cp good.p12 current.p12 && cp good.p12 'closing]==]bracket.p12' && cp openpgp.key 'a"quote.key'
 }
 export SOFTHSM2_CONF=$keys/softhsm2.conf
 make_keys
@@ -131,6 +131,12 @@ settings_sign() {
       -P "$work/source/packaging/sign.cmake" &&
     osslsigncode verify -CAfile "$keys/ca.pem" -in "$work/probe.ps1" 2>&1 | grep -q "Subject: /CN=good$"
 }
+# A key path holding a quote is, for CPack, which reads its settings as CMake code, the path given.
+cpack_keeps_quote() {
+  key=$keys/a\"quote.key && said "OpenPGP: signing" TARNWICK_OPENPGP_KEY="$key" &&
+    printf 'include("%s")\nmessage("${CPACK_TARNWICK_OPENPGP_KEY}")\n' "$work/source/build/release/CPackConfig.cmake" >"$work/show.cmake" &&
+    [ "$(cmake -P "$work/show.cmake" 2>&1)" = "$key" ]
+}
 
 check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openpgp.key"
 check "PKCS#12: every exe and MSI verifies" signed
@@ -193,5 +199,6 @@ for where in "at the end:token=tarnwick;object=signer;pin-value=2468" "first:pin
     "TARNWICK_SIGN_PKCS11_KEY=pkcs11:${where#*:}"
 done
 check "a certificate as the OpenPGP key" refused "holds no secret key" TARNWICK_OPENPGP_KEY="$keys/openpgp.cert"
+check "a setting holding a quote stays a value for CPack" cpack_keeps_quote
 check "a setting holding ]==] stays a value" settings_sign $p12 TARNWICK_SIGN_PKCS12="$keys/closing]==]bracket.p12"
 exit $failed
