@@ -17,15 +17,8 @@ endif()
 if(NOT TARNWICK_EPOCH)
   message(FATAL_ERROR "A release needs SOURCE_DATE_EPOCH or a git checkout, for its time stamps.")
 endif()
-# The keys are checked here, before anything is built; the sub-builds get them as they are.
+# Every setting is read and checked here, once, before anything is built.
 include(${PROJECT_SOURCE_DIR}/packaging/signing.cmake)
-set(sign_options)
-foreach(setting ${tarnwick_authenticode_settings})
-  # Always given, empty when not set, so that no earlier release's key lingers in a sub-build.
-  # A PKCS#11 URI holds semicolons, which a command line here must not split.
-  string(REPLACE ";" "$<SEMICOLON>" value "${${setting}}")
-  list(APPEND sign_options "-D${setting}=${value}")
-endforeach()
 set(CPACK_TARNWICK_OPENPGP_KEY ${TARNWICK_OPENPGP_KEY})
 set(CPACK_TARNWICK_OPENPGP_PASSWORD ${tarnwick_openpgp_password})
 set(CPACK_TARNWICK_GPG_KEY ${TARNWICK_GPG_KEY})
@@ -43,18 +36,28 @@ if(NOT TARNWICK_PUBLISHER MATCHES "^[ -~]+$" OR length GREATER 256)
   message(FATAL_ERROR "TARNWICK_PUBLISHER must be 1 to 256 printable ASCII characters (letters, digits, spaces, punctuation): the MSI's Manufacturer holds nothing else")
 endif()
 message(STATUS "Publisher: ${TARNWICK_PUBLISHER}")
-string(REPLACE ";" "$<SEMICOLON>" publisher "${TARNWICK_PUBLISHER}")
+# On a command line a "$<" would start a generator expression, and ";" split the value.
+string(REPLACE "$<" "$<1:$><" publisher "${TARNWICK_PUBLISHER}")
+string(REPLACE ";" "$<SEMICOLON>" publisher "${publisher}")
 
 # Each from its Windows preset, into a folder of this build, without tests.
 set(release_presets windows windows64)
 set(release_arches win32 win64)
+# Each is handed what signing needs as a file of its own (the release's own signatures, when
+# verifying, are kept by architecture), always, so that no earlier release's key lingers in it; it
+# reads no setting itself.
 foreach(preset arch IN ZIP_LISTS release_presets release_arches)
   set(sub ${PROJECT_BINARY_DIR}/${arch})
   set(package tarnwick-${PROJECT_VERSION}-${arch})
+  set(signatures)
+  if(TARNWICK_SIGNATURES)
+    set(signatures ${TARNWICK_SIGNATURES}/${arch})
+  endif()
+  tarnwick_signing_settings(${PROJECT_BINARY_DIR}/signing-settings-${arch}.cmake "${signatures}")
   add_custom_target(release_${arch} ALL
     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_EPOCH}
       ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} --preset ${preset} -B ${sub} -DBUILD_TESTING=OFF
-      ${sign_options} -DTARNWICK_PUBLISHER=${publisher} -DTARNWICK_SIGNATURES=$<$<BOOL:${TARNWICK_SIGNATURES}>:${TARNWICK_SIGNATURES}/${arch}>
+      -DTARNWICK_SIGNING_SETTINGS=${tarnwick_settings_file} -DTARNWICK_PUBLISHER=${publisher}
     COMMAND ${CMAKE_COMMAND} --build ${sub}
     COMMAND ${CMAKE_COMMAND} -E chdir ${sub} ${CMAKE_CPACK_COMMAND} -B ${sub}/package
     COMMAND ${CMAKE_COMMAND} -E copy ${sub}/package/${package}.zip ${sub}/package/${package}.msi
@@ -120,4 +123,8 @@ endif()
 foreach(setting ${tarnwick_release_settings})
   set(CPACK_${setting} ${${setting}})
 endforeach()
+# CPack writes every CPACK_ value into a file it runs as CMake code: written escaped, a setting
+# holding a quote stays a value.
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_TARNWICK_PASSWORD_COPIES ${tarnwick_password_copies})
 set(CPACK_TARNWICK_COMPILER ${CMAKE_CXX_COMPILER})

@@ -16,8 +16,10 @@
 #                                   signatures, put back on the rebuilt files instead of signing.
 # Every problem with a key stops the configure step with one line, before anything is built, so
 # that a release asked to be signed is never built unsigned or half signed; one line says what
-# will be signed, and with what.
-# The Authenticode key's settings, which the release hands on to its Windows sub-builds, and all.
+# will be signed, and with what. The settings are read and checked here once, by the build that
+# includes this file (the release's top build, or a Windows build of its own); the release hands
+# its Windows sub-builds what signing needs (tarnwick_signing_settings), and they read nothing.
+# The Authenticode key's settings, and all.
 set(tarnwick_authenticode_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE
   TARNWICK_SIGN_PKCS11_KEY TARNWICK_SIGN_CERTS TARNWICK_SIGN_PASSWORD_FILE
   TARNWICK_SIGN_TIMESTAMP_URL)
@@ -30,7 +32,16 @@ set(tarnwick_path_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARN
   TARNWICK_SIGN_PASSWORD_FILE TARNWICK_OPENPGP_KEY TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_SIGNATURES
   TARNWICK_APT_HISTORY)
 
+set(tarnwick_checks ${CMAKE_CURRENT_BINARY_DIR}/signing-checks)
+file(MAKE_DIRECTORY ${tarnwick_checks})
+file(CHMOD ${tarnwick_checks} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+# The plaintext copies of the passwords (tarnwick_password_file): gone when the configure step
+# refuses, and at the end of the release (cpack.cmake).
+set(tarnwick_password_copies ${tarnwick_checks}/TARNWICK_SIGN_PASSWORD_FILE
+  ${tarnwick_checks}/TARNWICK_OPENPGP_PASSWORD_FILE)
+
 function(tarnwick_refuse)
+  file(REMOVE ${tarnwick_password_copies})
   string(JOIN "" line ${ARGN})
   message(FATAL_ERROR "${line}")
 endfunction()
@@ -39,13 +50,10 @@ foreach(setting ${tarnwick_sign_settings} ${tarnwick_release_settings})
   if(NOT ${setting} AND DEFINED ENV{${setting}})
     set(${setting} $ENV{${setting}})
   endif()
-  # A file named relative to where the release was started is made absolute once, here: the
-  # sub-builds run in folders of their own.
-  if(${setting} AND setting IN_LIST tarnwick_path_settings AND NOT IS_ABSOLUTE "${${setting}}")
-    if(NOT IS_DIRECTORY "$ENV{PWD}")
-      tarnwick_refuse("${setting} must be an absolute path: ${${setting}}")
-    endif()
-    get_filename_component(${setting} "${${setting}}" ABSOLUTE BASE_DIR "$ENV{PWD}")
+  # A relative path is taken from the top of the source tree, where the release is started: the
+  # same folder whoever runs this (the build re-runs it from a folder of its own).
+  if(${setting} AND setting IN_LIST tarnwick_path_settings)
+    get_filename_component(${setting} "${${setting}}" ABSOLUTE BASE_DIR "${PROJECT_SOURCE_DIR}")
   endif()
 endforeach()
 # A misspelt setting would otherwise give an unsigned release without a word.
@@ -66,17 +74,15 @@ function(tarnwick_need_file setting why)
   endif()
 endfunction()
 
-set(tarnwick_checks ${CMAKE_CURRENT_BINARY_DIR}/signing-checks)
-file(MAKE_DIRECTORY ${tarnwick_checks})
-file(CHMOD ${tarnwick_checks} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-
 # A password file as both osslsigncode and OpenSSL will read it: its first line, without its CR or
-# LF, in a file of this build's own (a folder only its owner can read) named by `out`.
+# LF, in a file of this build's own (a folder only its owner can read) named by `out`. The release
+# removes it at its end; a build after that makes it again, through this configure step.
 function(tarnwick_password_file setting out)
   file(READ "${${setting}}" content)
   string(REGEX MATCH "^[^\r\n]*" password "${content}")
   set(copy ${tarnwick_checks}/${setting})
   file(WRITE ${copy} "${password}")
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${copy})
   set(${out} ${copy} PARENT_SCOPE)
 endfunction()
 
@@ -129,13 +135,22 @@ function(tarnwick_check_chain signer others)
   set(subject ${who} PARENT_SCOPE)
 endfunction()
 
-# A PIN inside the key's URI would be printed, and written into every build's settings and cache:
-# refused before it goes anywhere, in a line that does not repeat it.
-if(TARNWICK_SIGN_PKCS11_KEY MATCHES "[;?](pin-value|pin-source)=")
+# A PIN inside the key's URI would reach the token, and be written into the build's settings:
+# refused before it goes anywhere, wherever it stands (first, after ';', '?' or '&') and however it
+# is written, in a line that does not repeat it. The URI itself is never printed: the token and
+# object it names are.
+string(TOLOWER "${TARNWICK_SIGN_PKCS11_KEY}" key_uri)
+if(key_uri MATCHES "pin-(value|source)")
   tarnwick_refuse("TARNWICK_SIGN_PKCS11_KEY holds a PIN (pin-value or pin-source): take it out of "
     "the URI and give it in TARNWICK_SIGN_PASSWORD_FILE")
 endif()
-set(tarnwick_sign)
+set(tarnwick_token_key)
+foreach(attribute token object)
+  if(TARNWICK_SIGN_PKCS11_KEY MATCHES "[:;]${attribute}=([^;?]*)")
+    list(APPEND tarnwick_token_key "${attribute} '${CMAKE_MATCH_1}'")
+  endif()
+endforeach()
+list(JOIN tarnwick_token_key ", " tarnwick_token_key)
 set(tarnwick_signs FALSE)
 set(tarnwick_password)
 if(TARNWICK_SIGNATURES OR TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE)
@@ -181,13 +196,14 @@ elseif(tarnwick_signs)
     if(failed AND said MATCHES "Unrecognized file type")
       tarnwick_refuse("This osslsigncode cannot sign the script that checks the token: a token needs osslsigncode 2.8 or later")
     elseif(failed)
-      tarnwick_refuse("The token refused to sign with ${TARNWICK_SIGN_PKCS11_KEY} (module ${TARNWICK_SIGN_PKCS11_MODULE})")
+      tarnwick_refuse("The token refused to sign with its key (${tarnwick_token_key}), module "
+        "${TARNWICK_SIGN_PKCS11_MODULE}")
     endif()
   endif()
   if(TARNWICK_SIGN_PKCS12)
     message(STATUS "Authenticode: signing as ${subject}, with ${TARNWICK_SIGN_PKCS12}")
   else()
-    message(STATUS "Authenticode: signing as ${subject}, with the token's key ${TARNWICK_SIGN_PKCS11_KEY}")
+    message(STATUS "Authenticode: signing as ${subject}, with the token's key (${tarnwick_token_key})")
   endif()
 else()
   message(STATUS "Authenticode: not signing (no key given)")
@@ -196,27 +212,47 @@ else()
       "TARNWICK_SIGN_PKCS11_MODULE): nothing is signed")
   endif()
 endif()
-if(tarnwick_signs)
-  # What sign.cmake needs, in a file of its own: values with semicolons survive no command line.
-  # It also holds the SHA-256 of each key file, so that a new key at the same path changes it, and
-  # so signs every exe and MSI afresh; it is rewritten only when it changes.
-  set(settings "set(OSSLSIGNCODE [==[${OSSLSIGNCODE}]==])\nset(TARNWICK_EPOCH [==[${TARNWICK_EPOCH}]==])\n")
-  foreach(setting ${tarnwick_sign_settings})
-    string(APPEND settings "set(${setting} [==[${${setting}}]==])\n")
-  endforeach()
-  if(tarnwick_password)
-    string(APPEND settings "set(TARNWICK_SIGN_PASSWORD_FILE [==[${tarnwick_password}]==])\n")
+# A CMake bracket argument that holds `value` as it stands, whatever it holds: its brackets take as
+# many '=' as no "]=...]" in the value ends it early, and its first newline, which CMake drops,
+# is one of its own.
+function(tarnwick_bracket value out)
+  set(equals)
+  string(FIND "${value}]" "]]" at)
+  while(NOT at EQUAL -1)
+    string(APPEND equals "=")
+    string(FIND "${value}]" "]${equals}]" at)
+  endwhile()
+  set(${out} "[${equals}[\n${value}]${equals}]" PARENT_SCOPE)
+endfunction()
+
+# What sign.cmake needs, in the file `file` (`signatures`: the folder of the release's own
+# signatures, when verifying), which a Windows build signs with; sets tarnwick_settings_file to it,
+# or to nothing when nothing is signed. Each value is written as it is, never read as CMake code.
+# It also holds the SHA-256 of each key file, so that a new key at the same path changes it, and
+# so signs every exe and MSI afresh; it is rewritten only when it changes.
+function(tarnwick_signing_settings file signatures)
+  set(tarnwick_settings_file PARENT_SCOPE)
+  if(NOT tarnwick_signs)
+    return()
   endif()
+  set(TARNWICK_SIGNATURES ${signatures})
+  if(tarnwick_password)
+    set(TARNWICK_SIGN_PASSWORD_FILE ${tarnwick_password})
+  endif()
+  set(settings)
+  foreach(setting OSSLSIGNCODE TARNWICK_EPOCH ${tarnwick_authenticode_settings} TARNWICK_SIGNATURES)
+    tarnwick_bracket("${${setting}}" value)
+    string(APPEND settings "set(${setting} ${value})\n")
+  endforeach()
   foreach(key ${tarnwick_key_files} ${tarnwick_password})
     file(SHA256 ${key} hash)
     string(APPEND settings "# ${hash}\n")
   endforeach()
-  set(tarnwick_settings_file ${CMAKE_CURRENT_BINARY_DIR}/signing-settings.cmake)
-  file(WRITE ${tarnwick_settings_file}.new "${settings}")
-  file(COPY_FILE ${tarnwick_settings_file}.new ${tarnwick_settings_file} ONLY_IF_DIFFERENT)
-  file(REMOVE ${tarnwick_settings_file}.new)
-  set(tarnwick_sign ${CMAKE_COMMAND} -DSETTINGS=${tarnwick_settings_file})
-endif()
+  file(WRITE ${file}.new "${settings}")
+  file(COPY_FILE ${file}.new ${file} ONLY_IF_DIFFERENT)
+  file(REMOVE ${file}.new)
+  set(tarnwick_settings_file ${file} PARENT_SCOPE)
+endfunction()
 
 set(tarnwick_openpgp_password)
 file(WRITE ${tarnwick_checks}/probe.txt "Tarnwick: the key signs\n")
@@ -236,6 +272,16 @@ if(TARNWICK_OPENPGP_KEY)
   execute_process(COMMAND ${SQOP} sign --as=text ${with_password} ${TARNWICK_OPENPGP_KEY}
     INPUT_FILE ${tarnwick_checks}/probe.txt RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
   if(failed)
+    # A certificate (the public half, as publisher.cert is) signs nothing: its first packet is a
+    # public key's (tag 6: 0x98-0x9b in the old format, 0xc6 in the new), a secret key's is tag 5.
+    execute_process(COMMAND ${SQOP} dearmor INPUT_FILE ${TARNWICK_OPENPGP_KEY}
+      OUTPUT_FILE ${tarnwick_checks}/key.bin RESULT_VARIABLE unreadable ERROR_QUIET)
+    file(READ ${tarnwick_checks}/key.bin first LIMIT 1 HEX)
+    file(REMOVE ${tarnwick_checks}/key.bin)
+    if(NOT unreadable AND NOT first MATCHES "^(9[4-7]|c5)$")
+      tarnwick_refuse("The file ${TARNWICK_OPENPGP_KEY} holds no secret key (a certificate, the "
+        "key's public half?): TARNWICK_OPENPGP_KEY is the key that sqop generate-key made")
+    endif()
     tarnwick_refuse("The OpenPGP key in ${TARNWICK_OPENPGP_KEY} does not sign: a key protected by a "
       "password needs TARNWICK_OPENPGP_PASSWORD_FILE, with the right password")
   endif()

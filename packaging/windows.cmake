@@ -14,11 +14,19 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(TARNWICK_MSI ${PROJECT_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}.msi)
 
 # With the deployer's key, each exe is signed as soon as it is linked, so that the zip and the
-# MSI hold signed exes, and the MSI is signed once built.
-include(${PROJECT_SOURCE_DIR}/packaging/signing.cmake)
+# MSI hold signed exes, and the MSI is signed once built. A sub-build of the release is given the
+# file of what signing needs (TARNWICK_SIGNING_SETTINGS, empty for none) by the release, which read
+# and checked the keys; a Windows build of its own reads and checks them here.
+if(DEFINED TARNWICK_SIGNING_SETTINGS)
+  set(tarnwick_settings_file ${TARNWICK_SIGNING_SETTINGS})
+else()
+  include(${PROJECT_SOURCE_DIR}/packaging/signing.cmake)
+  tarnwick_signing_settings(${PROJECT_BINARY_DIR}/signing-settings.cmake "${TARNWICK_SIGNATURES}")
+endif()
 set(sign_script ${PROJECT_SOURCE_DIR}/packaging/sign.cmake)
 set(sign_msi)
-if(tarnwick_sign)
+if(tarnwick_settings_file)
+  set(tarnwick_sign ${CMAKE_COMMAND} -DSETTINGS=${tarnwick_settings_file})
   set(sign_msi COMMAND ${tarnwick_sign} -DFILE=${TARNWICK_MSI} -P ${sign_script})
   foreach(program ${tarnwick_programs})
     # Another key, even at the same path, changes the settings: the exes are linked and signed
@@ -37,7 +45,9 @@ if(WIXL AND MSIBUILD AND FAKETIME)
   if("${TARNWICK_PUBLISHER}" STREQUAL "")
     set(TARNWICK_PUBLISHER "Tarnwick developers")
   endif()
-  string(REPLACE ";" "$<SEMICOLON>" publisher "${TARNWICK_PUBLISHER}")
+  # On a command line a "$<" would start a generator expression, and ";" split the value.
+  string(REPLACE "$<" "$<1:$><" publisher "${TARNWICK_PUBLISHER}")
+  string(REPLACE ";" "$<SEMICOLON>" publisher "${publisher}")
   set(TARNWICK_MSI_STAGE ${PROJECT_BINARY_DIR}/msi-stage)
   set(TARNWICK_MSI_COMMAND ${CMAKE_COMMAND} -DSTAGE=${TARNWICK_MSI_STAGE} -DARCH=${windows_arch}
     -DEPOCH=${TARNWICK_EPOCH} -DPUBLISHER=${publisher})

@@ -38,7 +38,7 @@ make_keys() {
   sqop generate-key "Tarnwick test <release@example.org>" >openpgp.key
   sqop extract-cert <openpgp.key >openpgp.cert
   sqop generate-key --with-key-password=password "Tarnwick test <protected@example.org>" >protected.key
-  cp good.p12 current.p12
+  cp good.p12 current.p12 && cp good.p12 'closing]==]bracket.p12' && cp openpgp.key 'a"quote.key'
 }
 export SOFTHSM2_CONF=$keys/softhsm2.conf
 make_keys
@@ -116,15 +116,31 @@ other_commit() {
   resum "$work/other" BUILDINFO && "$top/packaging/verify-release.sh" "$work/other" >"$work/said" 2>&1 || status=$?
   [ $status -eq 2 ] && grep -q "git checkout 0123456789abcdef" "$work/said"
 }
-refused() { # PHRASE SETTINGS...: configuring stops with the line, the release is left untouched
+refused() { # PHRASE SETTINGS...: configuring stops with the line, the release is left untouched,
+  # and the PIN 2468 is neither said nor written into the build's settings or commands
   phrase=$1 && shift && before=$(sha256sum "$release/SHA256SUMS")
   ! (cd "$work/source" && env "$@" cmake --preset release >"$work/log" 2>&1) &&
     grep -q "$phrase" "$work/log" && ! grep -q 2468 "$work/log" &&
+    ! grep -rqs 2468 --include=build.ninja --include='*.cmake' "$work/source/build/release" &&
     [ "$(sha256sum "$release/SHA256SUMS")" = "$before" ]
+}
+# The settings file that configuring wrote, as the Windows builds sign with it, signs a script.
+settings_sign() {
+  said "signing as" "$@" && printf '# x\r\n' >"$work/probe.ps1" &&
+    cmake -DSETTINGS="$work/source/build/release/signing-settings-win64.cmake" -DFILE="$work/probe.ps1" \
+      -P "$work/source/packaging/sign.cmake" &&
+    osslsigncode verify -CAfile "$keys/ca.pem" -in "$work/probe.ps1" 2>&1 | grep -q "Subject: /CN=good$"
+}
+# A key path holding a quote is, for CPack, which reads its settings as CMake code, the path given.
+cpack_keeps_quote() {
+  key=$keys/a\"quote.key && said "OpenPGP: signing" TARNWICK_OPENPGP_KEY="$key" &&
+    printf 'include("%s")\nmessage("${CPACK_TARNWICK_OPENPGP_KEY}")\n' "$work/source/build/release/CPackConfig.cmake" >"$work/show.cmake" &&
+    [ "$(cmake -P "$work/show.cmake" 2>&1)" = "$key" ]
 }
 
 check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openpgp.key"
 check "PKCS#12: every exe and MSI verifies" signed
+check "no plaintext copy of the password is left" sh -c "! ls '$work/source/build/release/signing-checks' | grep -q PASSWORD"
 check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 16 ]"
 check "the signed 64-bit exe runs under Wine" runs_under_wine
 check "SHA256SUMS.asc verifies" pgp_verifies
@@ -142,8 +158,10 @@ check "a new key at the same path: every file is signed afresh" signed renewed
 check "a second clone signs the same bytes" sh -c "rm -rf '$work/again' && git clone -q '$top' '$work/again' &&
   cd '$work/again' && env $p12 cmake --workflow --preset release >/dev/null 2>&1 &&
   cmp build/release/dist/SHA256SUMS '$release/SHA256SUMS'"
-check "PKCS#11: the release builds" build $token
+check "PKCS#11, the OpenPGP key relative to the source tree: the release builds" build $token \
+  TARNWICK_OPENPGP_KEY=../keys/openpgp.key
 check "PKCS#11: every exe and MSI verifies" signed
+check "a relative OpenPGP key: SHA256SUMS.asc verifies" pgp_verifies
 check "unsigned again, at another time: the release builds" build SOURCE_DATE_EPOCH=1797000000
 check "the release check takes the time from BUILDINFO" "$top/packaging/verify-release.sh" "$release"
 check "unsigned again: no signature lingers" sh -c "! $(command -v osslsigncode) extract-signature \
@@ -158,7 +176,7 @@ check "an expired certificate" refused "has expired" TARNWICK_SIGN_PKCS12="$keys
 check "a certificate not for code signing" refused "not for code signing" \
   TARNWICK_SIGN_PKCS12="$keys/web.p12" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
 check "a time that is not a number" refused "not to a number of seconds" SOURCE_DATE_EPOCH=soon
-check "a key path relative to the current folder" said "signing as .*, with $keys/good.p12" \
+check "a key path relative to the source tree" said "signing as .*, with $keys/good.p12" \
   TARNWICK_SIGN_PKCS12=../keys/good.p12 TARNWICK_SIGN_PASSWORD_FILE=../keys/password
 check "a password file saved with CR LF" said "signing as" $p12 TARNWICK_SIGN_PASSWORD_FILE="$keys/crlf"
 check "a password file with a comment line" said "signing as" $p12 TARNWICK_SIGN_PASSWORD_FILE="$keys/commented"
@@ -174,6 +192,13 @@ check "a misspelt setting" said "TARNWICK_SIGN_PFX is not a setting" TARNWICK_SI
 check "a password file without a key" said "without a key" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
 check "a key without its password file" refused "TARNWICK_SIGN_PASSWORD_FILE is not set" \
   TARNWICK_SIGN_PKCS12="$keys/good.p12"
-check "a PIN inside the key's URI, not repeated" refused "holds a PIN" $token \
-  "TARNWICK_SIGN_PKCS11_KEY=pkcs11:token=tarnwick;object=signer;pin-value=2468"
+for where in "at the end:token=tarnwick;object=signer;pin-value=2468" "first:pin-value=2468;token=tarnwick;object=signer" \
+  "after &:token=tarnwick;object=signer?module-name=softhsm2&pin-value=2468" \
+  "in capitals:token=tarnwick;object=signer;PIN-Source=file:2468"; do
+  check "a PIN in the key's URI, ${where%%:*}, not repeated" refused "holds a PIN" $token \
+    "TARNWICK_SIGN_PKCS11_KEY=pkcs11:${where#*:}"
+done
+check "a certificate as the OpenPGP key" refused "holds no secret key" TARNWICK_OPENPGP_KEY="$keys/openpgp.cert"
+check "a setting holding a quote stays a value for CPack" cpack_keeps_quote
+check "a setting holding ]==] stays a value" settings_sign $p12 TARNWICK_SIGN_PKCS12="$keys/closing]==]bracket.p12"
 exit $failed
