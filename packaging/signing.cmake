@@ -196,11 +196,31 @@ else()
       "TARNWICK_SIGN_PKCS11_MODULE): nothing is signed")
   endif()
 endif()
+# The signing time a signature states is the release's own, so that the same keys give the same
+# bytes; but never before the certificate's first day: a certificate made after the commit (just
+# before releasing, say) was not yet valid at the commit's time.
+set(tarnwick_signing_time ${TARNWICK_EPOCH})
+if(tarnwick_signs AND NOT TARNWICK_SIGNATURES AND TARNWICK_EPOCH)
+  set(signer ${TARNWICK_SIGN_CERTS})
+  if(TARNWICK_SIGN_PKCS12)
+    set(signer ${tarnwick_checks}/signer.pem)
+  endif()
+  execute_process(COMMAND openssl x509 -in ${signer} -noout -startdate OUTPUT_VARIABLE not_before
+    COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX REPLACE "^notBefore=|\n$" "" not_before "${not_before}")
+  execute_process(COMMAND date -u -d "${not_before}" +%s OUTPUT_VARIABLE start
+    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  if(start GREATER TARNWICK_EPOCH)
+    set(tarnwick_signing_time ${start})
+    message(STATUS "Authenticode: the signatures state the certificate's first day (${not_before}) as "
+      "their time, as the commit's time is earlier")
+  endif()
+endif()
 if(tarnwick_signs)
   # What sign.cmake needs, in a file of its own: values with semicolons survive no command line.
   # It also holds the SHA-256 of each key file, so that a new key at the same path changes it, and
   # so signs every exe and MSI afresh; it is rewritten only when it changes.
-  set(settings "set(OSSLSIGNCODE [==[${OSSLSIGNCODE}]==])\nset(TARNWICK_EPOCH [==[${TARNWICK_EPOCH}]==])\n")
+  set(settings "set(OSSLSIGNCODE [==[${OSSLSIGNCODE}]==])\nset(TARNWICK_SIGNING_TIME [==[${tarnwick_signing_time}]==])\n")
   foreach(setting ${tarnwick_sign_settings})
     string(APPEND settings "set(${setting} [==[${${setting}}]==])\n")
   endforeach()
