@@ -213,7 +213,7 @@ if(tarnwick_signs AND NOT TARNWICK_SIGNATURES AND TARNWICK_EPOCH)
   if(start GREATER TARNWICK_EPOCH)
     set(tarnwick_signing_time ${start})
     message(STATUS "Authenticode: the signatures state the certificate's first day (${not_before}) as "
-      "their time, as the commit's time is earlier")
+      "their time: the release's own time (SOURCE_DATE_EPOCH) is earlier")
   endif()
 endif()
 if(tarnwick_signs)
