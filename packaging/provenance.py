@@ -55,7 +55,8 @@ def public_address(origin):
     host = re.fullmatch(r"([A-Za-z0-9.-]+|\[[0-9A-Fa-f:.]+\])(:[0-9]*)?", netloc)
     if not host or "@" in path:
         fail(refused)
-    path = urllib.parse.quote(path, safe="/:!$&'()*+,;=~%")
+    # At least "/": after a bare host, the @ of git+<address>@<commit> would make the host a user.
+    path = urllib.parse.quote(path or "/", safe="/:!$&'()*+,;=~%")
     # Scheme and host in lower case, as a resource URI must be.
     return f"{scheme.lower()}://{netloc.lower()}{path}"
 
