@@ -19,6 +19,24 @@ if(NOT TARNWICK_EPOCH)
 endif()
 # Every setting is read and checked here, once, before anything is built.
 include(${PROJECT_SOURCE_DIR}/packaging/signing.cmake)
+# A release names the commit it was built from; changed source is no commit's. A signed release is
+# refused from it, before anything is built, so that no signature vouches for it as the commit; an
+# unsigned one goes on, and says so.
+set(tarnwick_signed_with_keys FALSE)
+if(TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE OR TARNWICK_OPENPGP_KEY OR TARNWICK_GPG_KEY)
+  set(tarnwick_signed_with_keys TRUE)
+endif()
+execute_process(COMMAND git status --porcelain --untracked-files=no WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+  OUTPUT_VARIABLE changed ERROR_QUIET)
+if(changed AND tarnwick_signed_with_keys)
+  tarnwick_refuse("The checkout has uncommitted changes: a signed release is built from a commit "
+    "alone (commit or stash them first)")
+elseif(changed)
+  message(WARNING "The checkout has uncommitted changes: the release is built from them, so it is no "
+    "commit's build (BUILDINFO says so, and the provenance names no commit as its source); a signed "
+    "release would be refused")
+endif()
+set(CPACK_TARNWICK_SIGNED_WITH_KEYS ${tarnwick_signed_with_keys})
 set(CPACK_TARNWICK_OPENPGP_KEY ${TARNWICK_OPENPGP_KEY})
 set(CPACK_TARNWICK_OPENPGP_PASSWORD ${tarnwick_openpgp_password})
 set(CPACK_TARNWICK_GPG_KEY ${TARNWICK_GPG_KEY})

@@ -12,10 +12,10 @@ set(timestamp)
 if(TARNWICK_SIGN_TIMESTAMP_URL)
   # RFC 3161; the signature then also holds the server's time, and is no longer reproducible.
   set(timestamp -ts ${TARNWICK_SIGN_TIMESTAMP_URL})
-elseif(TARNWICK_EPOCH)
-  # The signing time the signature states is the release's own, not the clock's: the same keys
-  # then give the same bytes.
-  set(timestamp -time ${TARNWICK_EPOCH})
+elseif(TARNWICK_SIGNING_TIME)
+  # The signing time the signature states is the release's own (signing.cmake), not the clock's:
+  # the same keys then give the same bytes.
+  set(timestamp -time ${TARNWICK_SIGNING_TIME})
 endif()
 if(TARNWICK_SIGNATURES)
   set(signature ${TARNWICK_SIGNATURES}/${name}.p7)

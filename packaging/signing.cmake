@@ -212,6 +212,26 @@ else()
       "TARNWICK_SIGN_PKCS11_MODULE): nothing is signed")
   endif()
 endif()
+# The signing time a signature states is the release's own, so that the same keys give the same
+# bytes; but never before the certificate's first day: a certificate made after the commit (just
+# before releasing, say) was not yet valid at the commit's time.
+set(TARNWICK_SIGNING_TIME ${TARNWICK_EPOCH})
+if(tarnwick_signs AND NOT TARNWICK_SIGNATURES AND TARNWICK_EPOCH)
+  set(signer ${TARNWICK_SIGN_CERTS})
+  if(TARNWICK_SIGN_PKCS12)
+    set(signer ${tarnwick_checks}/signer.pem)
+  endif()
+  execute_process(COMMAND openssl x509 -in ${signer} -noout -startdate OUTPUT_VARIABLE not_before
+    COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX REPLACE "^notBefore=|\n$" "" not_before "${not_before}")
+  execute_process(COMMAND date -u -d "${not_before}" +%s OUTPUT_VARIABLE start
+    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  if(start GREATER TARNWICK_EPOCH)
+    set(TARNWICK_SIGNING_TIME ${start})
+    message(STATUS "Authenticode: the signatures state the certificate's first day (${not_before}) as "
+      "their time: the release's own time (SOURCE_DATE_EPOCH) is earlier")
+  endif()
+endif()
 # A CMake bracket argument that holds `value` as it stands, whatever it holds: its brackets take as
 # many '=' as no "]=...]" in the value ends it early, and its first newline, which CMake drops,
 # is one of its own.
@@ -240,7 +260,7 @@ function(tarnwick_signing_settings file signatures)
     set(TARNWICK_SIGN_PASSWORD_FILE ${tarnwick_password})
   endif()
   set(settings)
-  foreach(setting OSSLSIGNCODE TARNWICK_EPOCH ${tarnwick_authenticode_settings} TARNWICK_SIGNATURES)
+  foreach(setting OSSLSIGNCODE TARNWICK_SIGNING_TIME ${tarnwick_authenticode_settings} TARNWICK_SIGNATURES)
     tarnwick_bracket("${${setting}}" value)
     string(APPEND settings "set(${setting} ${value})\n")
   endforeach()

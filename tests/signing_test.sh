@@ -105,6 +105,19 @@ EOF
   "$top/packaging/verify-release.sh" "$work/hostile" >"$work/said" || status=$?
   [ $status -eq 1 ] && grep -q "refused: the entry" "$work/said" && [ -z "$(ls -A "$work/outside")" ]
 }
+# Each signature verifies at the time it states, its certificate having been made after the commit.
+valid_when_signed() {
+  start=$(openssl x509 -in "$keys/good.pem" -noout -startdate | cut -d= -f2) && cd "$work/out" &&
+    [ "$(date -u -d "$start" +%s)" -gt "$(git -C "$work/source" log -1 --format=%ct)" ] &&
+    while IFS= read -r file; do
+      time=$(osslsigncode verify -in "$file" 2>/dev/null | sed -n 's/^[[:space:]]*Signing time: //p')
+      osslsigncode verify -CAfile "$keys/ca.pem" -time "$(date -u -d "$time" +%s)" -in "$file" || return 1
+    done <files
+}
+changed() { # refused|said ...: configuring the clone with a tracked file changed
+  echo changed >>"$work/source/README.md" && status=0 && "$@" || status=$?
+  git -C "$work/source" checkout -q README.md && return $status
+}
 said() { # PHRASE SETTINGS...: configuring goes through, and says so
   phrase=$1 && shift && (cd "$work/source" && env "$@" cmake --preset release >"$work/log" 2>&1) &&
     grep -q "$phrase" "$work/log"
@@ -141,6 +154,7 @@ cpack_keeps_quote() {
 check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openpgp.key"
 check "PKCS#12: every exe and MSI verifies" signed
 check "no plaintext copy of the password is left" sh -c "! ls '$work/source/build/release/signing-checks' | grep -q PASSWORD"
+check "PKCS#12: each verifies at the time it states, with a certificate newer than the commit" valid_when_signed
 check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 16 ]"
 check "the signed 64-bit exe runs under Wine" runs_under_wine
 check "SHA256SUMS.asc verifies" pgp_verifies
@@ -175,6 +189,8 @@ check "an expired certificate" refused "has expired" TARNWICK_SIGN_PKCS12="$keys
   TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
 check "a certificate not for code signing" refused "not for code signing" \
   TARNWICK_SIGN_PKCS12="$keys/web.p12" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
+check "a checkout with uncommitted changes, to be signed" changed refused "uncommitted changes" $p12
+check "a checkout with uncommitted changes, unsigned: a warning" changed said "uncommitted changes"
 check "a time that is not a number" refused "not to a number of seconds" SOURCE_DATE_EPOCH=soon
 check "a key path relative to the source tree" said "signing as .*, with $keys/good.p12" \
   TARNWICK_SIGN_PKCS12=../keys/good.p12 TARNWICK_SIGN_PASSWORD_FILE=../keys/password
