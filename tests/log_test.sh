@@ -55,9 +55,10 @@ wine)
   mkdir -p "$scratch/out"
   config="$prefix/drive_c/Tarnwick.cfg"
   native() { printf 'Z:%s' "$1" | tr / '\\'; }
+  locale=  # the locale Wine takes the ANSI code page from, where not the test's own
   run() {
-    WINEDEBUG=-all,err+eventlog,warn+eventlog,fixme+advapi "$wine_run" "$prefix" "$loader" "$program" \
-      >"$scratch/stdout" 2>"$scratch/trace" || true
+    env ${locale:+LC_ALL=$locale} WINEDEBUG=-all,err+eventlog,warn+eventlog,fixme+advapi \
+      "$wine_run" "$prefix" "$loader" "$program" >"$scratch/stdout" 2>"$scratch/trace" || true
   }
   # One line a record: its type (1 error, 2 warning), its event ID and its strings.
   records() {
@@ -122,8 +123,21 @@ if [ "$mode" = syslog-inside ]; then
   check "a file anyone may change" "$planted"
   rm -f "$config" && mkfifo "$config"
   check "a FIFO" "${planted%%: Writable*}: Not a regular file."
+  # A stray byte makes the file ANSI; log readers take it as UTF-8 all the same.
+  printf '"\377\342\200\256\302\233\r\n' >"$config"
+  check "an ANSI file" "$(rejected '"\xff\u202e\u009b')"
 fi
 if [ "$mode" = wine ]; then
+  # An ANSI text is read in the ANSI code page before it is escaped: in 932 a character whose
+  # second byte is a backslash's stays one (Wine's trace shows U+8868 as \8868), and the
+  # direction marks of 1255 are escaped.
+  printf '"\225\\x\r\n' >"$config"
+  locale=ja_JP.UTF-8
+  check "code page 932" "$(rejected '"\8868x')"
+  printf '"\375\376\r\n' >"$config"
+  locale=he_IL.UTF-8
+  check "code page 1255" "$(rejected '"\u200e\u200f')"
+  locale=
   # No DLL is loaded by name before the search is restricted: in Wine's trace of the program's own
   # thread, the first call that restricts it comes before the stack protector's crypto DLLs.
   first=$(WINEDEBUG=+loaddll,+relay "$wine_run" "$prefix" "$loader" "$program" 2>&1 >/dev/null |
