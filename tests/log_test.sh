@@ -123,6 +123,15 @@ if [ "$mode" = syslog-inside ]; then
   check "a file anyone may change" "$planted"
   rm -f "$config" && mkfifo "$config"
   check "a FIFO" "${planted%%: Writable*}: Not a regular file."
+  # The owner's primary group, which no listed user shares, but which a directory may give to all
+  # its users unlisted: not the owner's own unless it bears the owner's name.
+  rm -f "$config" && printf '%s %s4\n' "$rec" "$out" >"$config"
+  chmod 664 "$config"
+  printf '%s:x:%s:%s::/:/bin/sh\n' "$(id -un)" "$(id -u)" "$(id -g)" >"$scratch/passwd"
+  printf 'domain-users:x:%s:\n' "$(id -g)" >"$scratch/group"
+  mount --bind "$scratch/passwd" /etc/passwd && mount --bind "$scratch/group" /etc/group
+  check "a primary group of another name" "${planted%%: Writable*}: Writable by a group that is not its owner's own."
+  umount /etc/passwd /etc/group
   # A stray byte makes the file ANSI; log readers take it as UTF-8 all the same.
   printf '"\377\342\200\256\302\233\r\n' >"$config"
   check "an ANSI file" "$(rejected '"\xff\u202e\u009b')"
