@@ -35,6 +35,7 @@ bool Deceives(std::uint32_t code) {
   }
   return false;
 }
+
 // The length of the well-formed UTF-8 sequence at the start of `text`, its lead at or above 0x80,
 // and its character in `code`; 0 when it is not one.
 std::size_t Utf8Sequence(std::string_view text, std::uint32_t* code) {
@@ -125,12 +126,13 @@ void RecordFailure(LogEvent event, std::initializer_list<std::string_view> texts
     ++g_not_recorded;
     return;
   }
-  // Written only at the end, once the encoding of the whole file is known. No text shows more
-  // bytes than it has, so what lies past the room of a whole record is not kept; a byte past it
-  // is, so that the text is seen to be cut.
+  // Written only at the end, once the encoding of the whole file is known. A text shows at least
+  // one byte for every two it has (an ANSI double-byte character may become a single one), so
+  // what lies past twice a whole record's room is never shown; one byte more is kept, so that the
+  // text is seen to be cut.
   LogRecord record{event, {}};
   for (const std::string_view text : texts)
-    record.inserts.emplace_back(text.substr(0, kMaxRecord + 1));
+    record.inserts.emplace_back(text.substr(0, 2 * kMaxRecord + 1));
   g_records.push_back(std::move(record));
 }
 
