@@ -1,12 +1,19 @@
 #ifndef TARNWICK_SYSTEM_LOG_H_
 #define TARNWICK_SYSTEM_LOG_H_
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "common.h"
 
-/// Writes `records` to the platform's log, their texts in `encoding`: the Windows event log
-/// (source Tarnwick) or syslog (tag tarnwick). A log that cannot be written is left alone.
-void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding);
+/// `text`, in `encoding`, as the UTF-8 the log takes: on Windows an ANSI text is converted from the
+/// ANSI code page, so that a double-byte character stays one; on POSIX the bytes are left as they
+/// are, since log readers take them as UTF-8 whatever the file was.
+std::string LogUtf8(std::string_view text, TextEncoding encoding);
+
+/// Writes `records`, their texts in UTF-8, to the platform's log: the Windows event log (source
+/// Tarnwick) or syslog (tag tarnwick). A log that cannot be written is left alone.
+void WriteSystemLog(const std::vector<LogRecord>& records);
 
 #endif  // TARNWICK_SYSTEM_LOG_H_

@@ -27,7 +27,9 @@ std::string DescribeRecord(const LogRecord& record) {
 
 }  // namespace
 
-void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding /*encoding*/) {
+std::string LogUtf8(std::string_view text, TextEncoding /*encoding*/) { return std::string(text); }
+
+void WriteSystemLog(const std::vector<LogRecord>& records) {
   openlog("tarnwick", LOG_PID, LOG_USER);
   for (const LogRecord& record : records) {
     syslog(IsError(record.event) ? LOG_ERR : LOG_WARNING, "%s", DescribeRecord(record).c_str());

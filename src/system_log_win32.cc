@@ -4,7 +4,18 @@
 
 #include "widen.h"
 
-void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding) {
+std::string LogUtf8(std::string_view text, TextEncoding encoding) {
+  if (encoding == TextEncoding::kUtf8) return std::string(text);
+  const std::vector<wchar_t> wide = Widen(std::string(text).c_str(), encoding);
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, utf8.data(), size, nullptr, nullptr);
+  utf8.pop_back();  // the terminating NUL
+  return utf8;
+}
+
+void WriteSystemLog(const std::vector<LogRecord>& records) {
   // Without the registered source the records are still written, only Event Viewer cannot find
   // their sentences.
   HANDLE log = RegisterEventSourceW(nullptr, L"Tarnwick");
@@ -27,7 +38,7 @@ void WriteSystemLog(const std::vector<LogRecord>& records, TextEncoding encoding
     LPCWSTR inserts[kMaxInserts] = {};
     WORD count = 0;
     for (; count < kMaxInserts && count < record.inserts.size(); ++count) {
-      texts[count] = Widen(record.inserts[count].c_str(), encoding);
+      texts[count] = Widen(record.inserts[count].c_str(), TextEncoding::kUtf8);
       inserts[count] = texts[count].data();
     }
     ReportEventW(log, IsError(record.event) ? EVENTLOG_ERROR_TYPE : EVENTLOG_WARNING_TYPE, 0,

@@ -7,8 +7,8 @@
 /// `reason` (the system's, or why the file must not be trusted). It must be a regular file: a FIFO
 /// or a device is refused at once, never waited on. On POSIX it must belong to this user or root,
 /// and no one else may write to it (not other users, nor its group unless that is the owner's own
-/// group with no other member, nor anyone its access list names); a symbolic link is followed
-/// only when it, too, belongs to this user or root.
+/// group, named as the owner and with no other member, nor anyone its access list names); every
+/// symbolic link on its way, a folder's too, is followed only when it belongs to this user or root.
 /// On Windows it must be owned by Administrators, SYSTEM, TrustedInstaller or this user, and no
 /// one else may be granted a change of it (only Authenticated Users, while a High integrity label
 /// keeps every program not run as administrator from writing to it).

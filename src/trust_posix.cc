@@ -5,24 +5,30 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "trust.h"
 
 namespace {
 
-// Whether `group` is the own group of the user `owner`: the owner's primary group, with no other
-// member, as Debian and Ubuntu give every user (whose umask 002 then makes files 0664).
+// Whether `group` is the own group of the user `owner`: the owner's primary group, named as the
+// owner, with no other member, as Debian and Ubuntu give every user (whose umask 002 then makes
+// files 0664). The name counts because a directory service may answer for one user but not list
+// them all: a primary group shared by all of its users (domain users) is not found sharing, but
+// it never bears one user's name.
 bool IsOwnGroup(uid_t owner, gid_t group) {
   const passwd* user = getpwuid(owner);
   if (user == nullptr || user->pw_gid != group) return false;
   const std::string name = user->pw_name;  // the next lookup may overwrite it
   const struct group* entry = getgrgid(group);
-  if (entry == nullptr) return false;
+  if (entry == nullptr || name != entry->gr_name) return false;
   for (char** member = entry->gr_mem; *member != nullptr; ++member) {
     if (name != *member) return false;
   }
@@ -89,41 +95,88 @@ const char* UntrustedReason(int fd) {
   return AclReason(fd, info.st_uid);
 }
 
-// Opens `path` for reading without waiting on a FIFO or a device, and follows a symbolic link
-// only when it belongs to this user or root: anyone else's link could point this user's run (or
-// root's) at a file of their choosing. Each link of a chain is asked in turn. -1, with the reason
-// in `reason`, when it does not open.
+// How a folder on the way is opened: to walk it takes only the right to search it, as the
+// system's own walk of a path does.
+#ifdef O_PATH
+constexpr int kFolderAccess = O_PATH;
+#else
+constexpr int kFolderAccess = O_RDONLY;
+#endif
+
+// Opens `path` for reading without waiting on a FIFO or a device, one name at a time, and follows
+// a symbolic link, of a folder on the way as of the file itself, only when it belongs to this user
+// or root: anyone else's link could point this user's run (or root's) at a file of their choosing.
+// The system never follows a link by itself, so each link of a chain, and of its targets, is asked
+// in turn. -1, with the reason in `reason`, when it does not open.
 int OpenTrustingLinks(const char* path, const char** reason) {
-  std::string name = path;
-  for (int links = 0;; ++links) {
-    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-    if (fd >= 0) return fd;
+  std::vector<std::string> names;  // what is still to be walked, the next name last
+  const auto add = [&names](std::string_view text) {
+    const std::size_t first = names.size();
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = std::min(text.find('/', start), text.size());
+      if (end > start && text.substr(start, end - start) != ".") {
+        names.emplace(names.begin() + static_cast<std::ptrdiff_t>(first),
+                      text.substr(start, end - start));
+      }
+      start = end + 1;
+    }
+  };
+  int folder = *path == '/' ? open("/", kFolderAccess | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+  if (folder == -1) {
+    *reason = std::strerror(errno);
+    return -1;
+  }
+  add(path);
+  for (int links = 0;;) {
+    // A path, or a link, that ends at a folder opens that folder (which is then refused).
+    if (names.empty()) names.emplace_back(".");
+    const std::string name = std::move(names.back());
+    names.pop_back();
+    const int flags = names.empty() ? O_RDONLY | O_NONBLOCK : kFolderAccess | O_DIRECTORY;
+    const int fd = openat(folder, name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW);
+    const int error = errno;
+    if (fd >= 0) {
+      if (folder != AT_FDCWD) close(folder);
+      if (names.empty()) return fd;
+      folder = fd;
+      continue;
+    }
     struct stat link;
-    if (errno != ELOOP || links == 40 || lstat(name.c_str(), &link) != 0 ||
-        !S_ISLNK(link.st_mode)) {
-      *reason = std::strerror(errno);
-      return -1;
+    if ((error != ELOOP && error != ENOTDIR) ||
+        fstatat(folder, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)) {
+      *reason = std::strerror(error);
+      break;
     }
     if (link.st_uid != geteuid() && link.st_uid != 0) {
       *reason = "A symbolic link of another user";
-      return -1;
+      break;
+    }
+    if (++links > 40) {
+      *reason = std::strerror(ELOOP);
+      break;
     }
     std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
-    const ssize_t size = readlink(name.c_str(), target.data(), target.size());
+    const ssize_t size = readlinkat(folder, name.c_str(), target.data(), target.size());
     // A link changed since it was looked at is not followed.
     if (size <= 0 || static_cast<std::size_t>(size) >= target.size()) {
       *reason = size < 0 ? std::strerror(errno) : "A symbolic link that changed";
-      return -1;
+      break;
     }
     target.resize(static_cast<std::size_t>(size));
-    // A relative target is relative to the link's own folder.
-    const std::size_t slash = name.rfind('/');
-    if (target.front() == '/' || slash == std::string::npos) {
-      name = target;
-    } else {
-      name.erase(slash + 1).append(target);
+    // A relative target is relative to the link's own folder, the one open.
+    if (target.front() == '/') {
+      const int root = open("/", kFolderAccess | O_DIRECTORY | O_CLOEXEC);
+      if (root == -1) {
+        *reason = std::strerror(errno);
+        break;
+      }
+      if (folder != AT_FDCWD) close(folder);
+      folder = root;
     }
+    add(target);
   }
+  if (folder != AT_FDCWD) close(folder);
+  return -1;
 }
 
 }  // namespace

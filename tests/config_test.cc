@@ -162,13 +162,20 @@ TEST(NextLineTest, AppliesTextModeRulesAcrossBlocks) {
   }
 }
 
-// A text goes into a log record up to its first NUL, cut after 2000 bytes (never inside a UTF-8
-// sequence), with every control byte and backslash written so that it cannot pass for another; in
-// UTF-8 also every byte outside a well-formed sequence, and each character that changes how a line
-// reads, but not its neighbours.
+// A text goes into a log record up to its first NUL, with every control byte and backslash
+// written so that it cannot pass for another; so are every byte outside a well-formed UTF-8
+// sequence and each character that changes how a line reads or does not show, but not their
+// neighbours. The record stays within kMaxRecord bytes: its texts are cut, never inside an escape
+// or a character.
 TEST(RecordTextTest, CutsAndEscapesWhatTheLogShows) {
-  const std::string a(1999, 'a');
   constexpr TextEncoding kAnsi = TextEncoding::kAnsi, kUtf8 = TextEncoding::kUtf8;
+  // The room a rejected line has beside its sentence.
+  const std::size_t room =
+      kMaxRecord + 1 -
+      sizeof "Ignored a line of the configuration file that opens a quote and never closes it: ";
+  const std::string a(room - 6, 'a');
+  std::string bidi;
+  for (std::size_t i = 0; i < room; ++i) bidi += "\xE2\x80\xAE";
   const std::tuple<std::string, TextEncoding, std::string> rows[] = {
       {"a\x1b[2K\rb", kUtf8, R"(a\x1b[2K\x0db)"},
       {"\x1f\x20\x7e", kAnsi,
@@ -177,28 +184,45 @@ TEST(RecordTextTest, CutsAndEscapesWhatTheLogShows) {
       {"\x7f", kAnsi, R"(\x7f)"},
       {R"(C:\a)", kUtf8, R"(C:\\a)"},
       {std::string("a\0b", 3), kAnsi, "a"},
-      {"\xC3\xA9\x80\xFF\xC2\x9B", kAnsi, "\xC3\xA9\x80\xFF\xC2\x9B"},
+#ifndef _WIN32
+      // Log readers take ANSI, too, as UTF-8 (Windows reads it in the ANSI code page first).
+      {"\xC3\xA9\x80\xFF", kAnsi, "\xC3\xA9\\x80\\xff"},
+      {"\xC2\x9B\xE2\x80\xAE", kAnsi, R"(\u009b\u202e)"},
+#endif
       {"\xC3\xA9\x80\xFF", kUtf8, "\xC3\xA9\\x80\\xff"},
       {"\xE2\x80", kUtf8, R"(\xe2\x80)"},
       {"\xC0\xAF", kUtf8, R"(\xc0\xaf)"},
       {"\xC2\x85", kUtf8, R"(\u0085)"},
       {"\xC2\x9F\xC2\xA0", kUtf8, "\\u009f\xC2\xA0"},
       {"\xD8\x9C", kUtf8, R"(\u061c)"},
-      {"\xE2\x80\x8D\xE2\x80\x8E", kUtf8, "\xE2\x80\x8D\\u200e"},
+      {"\xE2\x80\x8A\xE2\x80\x8B", kUtf8, "\xE2\x80\x8A\\u200b"},
       {"\xE2\x80\x8F", kUtf8, R"(\u200f)"},
       {"\xE2\x80\xA7\xE2\x80\xA8", kUtf8, "\xE2\x80\xA7\\u2028"},
       {"\xE2\x80\xAE\xE2\x80\xAF", kUtf8, "\\u202e\xE2\x80\xAF"},
       {"\xE2\x81\xA5\xE2\x81\xA6", kUtf8, "\xE2\x81\xA5\\u2066"},
-      {"\xE2\x81\xA9\xE2\x81\xAA", kUtf8, "\\u2069\xE2\x81\xAA"},
+      {"\xE2\x81\xAF\xE2\x81\xB0", kUtf8, "\\u206f\xE2\x81\xB0"},
+      // Format characters: each hides, or hides what follows.
+      {"\xC2\xAC\xC2\xAD", kUtf8, "\xC2\xAC\\u00ad"},
+      {"\xEF\xBB\xBF", kUtf8, R"(\ufeff)"},
+      {"\xEF\xBF\xB9", kUtf8, R"(\ufff9)"},
+      {"\xF0\x91\x82\xBD", kUtf8, R"(\U000110bd)"},
+      {"\xF3\xA0\x80\x80\xF3\xA0\x81\xBF", kUtf8, R"(\U000e0000\U000e007f)"},
+      {"\xF3\xA0\x82\x80", kUtf8, "\xF3\xA0\x82\x80"},
       {"\xF0\x9F\x98\x80", kUtf8, "\xF0\x9F\x98\x80"},
-      {a + "b", kAnsi, a + "b"},
-      {a + "bc", kAnsi, a + "b..."},
-      {a + "\xC3\xA9", kUtf8, a + "..."},
-      {a + "b\xC3\xA9", kUtf8, a + "b..."},
-      {a.substr(1) + "\xE2\x9C\x93", kUtf8, a.substr(1) + "..."},
+      {a + "bcdefg", kAnsi, a + "bcdefg"},
+      {a + "bcdefgh", kAnsi, a + "bcd..."},
+      {a + "\x1b\x1b", kUtf8, a + "..."},
+      {a + "b\xE2\x9C\x93\xE2\x9C\x93", kUtf8, a + "b..."},
+      {bidi, kUtf8,
+       ReplaceAll(bidi.substr(0, 3 * ((room - 3) / 6)), "\xE2\x80\xAE", R"(\u202e)") + "..."},
   };
   for (const auto& [text, encoding, shown] : rows) {
     SCOPED_TRACE(text.substr(0, 20));
-    EXPECT_EQ(RecordText(text, encoding), shown);
+    EXPECT_EQ(RecordTexts(LogEvent::kLineRejected, {text}, encoding), std::vector{shown});
   }
+  // The texts of one record share its room; short ones stay whole.
+  const std::vector<std::string> shown = RecordTexts(
+      LogEvent::kLaunchFailed, {std::string(room, 'a'), "b", std::string(room, 'c'), "d"}, kUtf8);
+  EXPECT_EQ(shown[1] + shown[3], "bd");
+  EXPECT_EQ(shown[0].size(), shown[2].size());
 }

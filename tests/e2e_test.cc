@@ -123,7 +123,8 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     bool hangs_up = false;   // the reader goes away after the first line
     int mode = 0;            // the file's permission bits, where not 0
     // Whom the file is given to: "user" (another), "group" (a shared one); "link": the name is a
-    // symbolic link to it, "user link": another user's.
+    // symbolic link to it, "user link": another user's; "dir link": that link leads through a link
+    // to the file's folder, "user dir link": another user's.
     const char* owner = "";
     const char* acl = "";  // an entry added to its access list
   };
@@ -277,6 +278,8 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
       {"ACL: group rw", good, "-v", kNoConfig, kFailed, {}, ".", false, 0644, "", "g:nogroup:rw"},
       {"another's symlink", good, "-v", kNoConfig, kFailed, {}, ".", false, 0, "user link"},
       {"own symlink", good, "-v", good_narration, 0, {{"g1", "a\n"}}, ".", false, 0, "link"},
+      {"another's dir link", good, "-v", kNoConfig, kFailed, {}, ".", false, 0, "user dir link"},
+      {"own dir link", good, "-v", good_narration, 0, {{"g1", "a\n"}}, ".", false, 0, "dir link"},
       // Refused at once, never waited on.
       {"a FIFO", kFifo, "-v", kNoConfig, kFailed, {}},
       {"writable by the own group",
@@ -334,7 +337,9 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     const std::string owner = row.owner;
     if (owner.find("link") != std::string::npos) {
       fs::rename(kConfigFilePath, dir / "linked.cfg");
-      fs::create_symlink(dir / "linked.cfg", kConfigFilePath);
+      const bool folder = owner.find("dir") != std::string::npos;
+      if (folder) fs::create_directory_symlink(dir, dir / "via");
+      fs::create_symlink(dir / (folder ? "via/linked.cfg" : "linked.cfg"), kConfigFilePath);
     }
     if (row.mode != 0) fs::permissions(kConfigFilePath, static_cast<fs::perms>(row.mode));
     // Root may give the file to nobody, or to nogroup; others, to a second group of their own.
@@ -346,6 +351,7 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     if ((owner == "user" && chown(kConfigFilePath, 65534, -1) != 0) ||
         (owner == "group" && (shared == getgid() || chown(kConfigFilePath, -1, shared) != 0)) ||
         (owner == "user link" && lchown(kConfigFilePath, 65534, -1) != 0) ||
+        (owner == "user dir link" && lchown((dir / "via").c_str(), 65534, -1) != 0) ||
         (*row.acl != '\0' &&
          std::system(("setfacl -m " + std::string(row.acl) + " 'C:\\Tarnwick.cfg'").c_str()) !=
              0)) {

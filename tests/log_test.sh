@@ -55,9 +55,10 @@ wine)
   mkdir -p "$scratch/out"
   config="$prefix/drive_c/Tarnwick.cfg"
   native() { printf 'Z:%s' "$1" | tr / '\\'; }
+  locale=  # the locale Wine takes the ANSI code page from, where not the test's own
   run() {
-    WINEDEBUG=-all,err+eventlog,warn+eventlog,fixme+advapi "$wine_run" "$prefix" "$loader" "$program" \
-      >"$scratch/stdout" 2>"$scratch/trace" || true
+    env ${locale:+LC_ALL=$locale} WINEDEBUG=-all,err+eventlog,warn+eventlog,fixme+advapi \
+      "$wine_run" "$prefix" "$loader" "$program" >"$scratch/stdout" 2>"$scratch/trace" || true
   }
   # One line a record: its type (1 error, 2 warning), its event ID and its strings.
   records() {
@@ -125,8 +126,26 @@ check "a file anyone may change" "$planted"
 if [ "$mode" = syslog-inside ]; then
   rm -f "$config" && mkfifo "$config"
   check "a FIFO" "${planted%%: Writable*}: Not a regular file."
+  # The owner's primary group, which no listed user shares, but which a directory may give to all
+  # its users unlisted: not the owner's own unless it bears the owner's name.
+  rm -f "$config" && printf '%s %s4\n' "$rec" "$out" >"$config"
+  chmod 664 "$config"
+  printf '%s:x:%s:%s::/:/bin/sh\n' "$(id -un)" "$(id -u)" "$(id -g)" >"$scratch/passwd"
+  printf 'domain-users:x:%s:\n' "$(id -g)" >"$scratch/group"
+  mount --bind "$scratch/passwd" /etc/passwd && mount --bind "$scratch/group" /etc/group
+  check "a primary group of another name" "${planted%%: Writable*}: Writable by a group that is not its owner's own."
+  umount /etc/passwd /etc/group
 fi
 if [ "$mode" = wine ]; then
+  # ANSI is read in the ANSI code page before it is escaped: in 932 a character ending in a
+  # backslash's byte stays one (U+8868, \8868 in Wine's trace); 1255's direction marks are escaped.
+  printf '"\225\\x\r\n' >"$config"
+  locale=ja_JP.UTF-8
+  check "code page 932" "$(rejected '"\8868x')"
+  printf '"\375\376\r\n' >"$config"
+  locale=he_IL.UTF-8
+  check "code page 1255" "$(rejected '"\u200e\u200f')"
+  locale=
   # No DLL is loaded by name before the search is restricted: in Wine's trace of the program's own
   # thread, the first call that restricts it comes before the stack protector's crypto DLLs.
   first=$(WINEDEBUG=+loaddll,+relay "$wine_run" "$prefix" "$loader" "$program" 2>&1 >/dev/null |
