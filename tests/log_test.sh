@@ -123,6 +123,7 @@ printf '%s %s3\r\n' "$rec" "$out" >"$config"
 chmod o+w "$config"
 check "a file anyone may change" "$planted"
 [ ! -e "$scratch/out/3" ] || { echo "a file anyone may change: its entry was started"; status=1; }
+chmod o-w "$config"
 if [ "$mode" = syslog-inside ]; then
   rm -f "$config" && mkfifo "$config"
   check "a FIFO" "${planted%%: Writable*}: Not a regular file."
