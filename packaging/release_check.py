@@ -192,8 +192,10 @@ def run(command, data=b"", **options):
 
 
 def last_line(process):
-    lines = (process.stderr + process.stdout).decode("utf-8", "replace").strip().splitlines()
-    return lines[-1] if lines else ""
+    """What a tool that failed said: its first line that names an error, or else its last line."""
+    lines = [line.strip() for line in (process.stderr + process.stdout).decode("utf-8", "replace").splitlines()]
+    lines = [line for line in lines if line]
+    return next((line for line in lines if "error" in line.lower()), lines[-1] if lines else "")
 
 
 def signed_by(work, name, signature, cert, data):
