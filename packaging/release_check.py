@@ -46,6 +46,8 @@ import zlib
 
 TOP = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 FILE_LIMIT = 256 << 20  # far beyond any file of a release
+RELEASE_LIMIT = 1 << 30  # and beyond any whole release
+KEY_LIMIT = 60 << 10  # a key goes to sqop through a pipe, which holds at least 64 KiB
 SIGNATURE_LIMIT = 1 << 20
 SUM_LINE = re.compile(rb"([0-9a-f]{64})  ([A-Za-z0-9][A-Za-z0-9._+~-]*)\n")
 BUILDER = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*")
@@ -163,7 +165,7 @@ def work_folder():
     it cannot be made there."""
     base = os.environ.get("TMPDIR") or "/tmp"
     try:
-        return tempfile.mkdtemp(prefix="tarnwick-check.", dir=base)
+        return os.path.abspath(tempfile.mkdtemp(prefix="tarnwick-check.", dir=base))
     except OSError as error:
         raise CannotCheck(f"no private work folder can be made in {base!r} (TMPDIR): {error.strerror}") from None
 
@@ -189,6 +191,21 @@ def run(command, data=b"", **options):
         return subprocess.run(command, input=data, capture_output=True, **options)
     except OSError as error:
         raise CannotCheck(f"{command[0]} could not be run: {error.strerror}") from None
+
+
+def run_with_key(command, key, data=b""):
+    """Runs `command` + [a path from which the secret `key` is read once] with `data` on its
+    standard input: the key goes through a pipe, so that no copy of it is ever written to disk."""
+    read_end, write_end = os.pipe()
+    try:
+        os.write(write_end, key)
+        os.close(write_end)
+        write_end = -1
+        return run([*command, f"/dev/fd/{read_end}"], data, pass_fds=(read_end,))
+    finally:
+        os.close(read_end)
+        if write_end >= 0:
+            os.close(write_end)
 
 
 def last_line(process):
@@ -252,6 +269,8 @@ def read_release(path):
             files[name] = read_file(folder, name)
         except Unfit as unfit:
             return None, f"{unfit}, and SHA256SUMS lists it"
+        if sum(map(len, files.values())) > RELEASE_LIMIT:
+            return None, f"the files SHA256SUMS lists are larger than {RELEASE_LIMIT >> 20} MiB together"
         if hashlib.sha256(files[name]).hexdigest() != digest:
             return None, f"{name} differs from its line in SHA256SUMS: the release's files do not match its sums"
     unlisted = [name for name in names_in(folder) if name not in listed and name not in ("SHA256SUMS", "SHA256SUMS.asc")]
@@ -294,7 +313,7 @@ def read_zip(release, arch):
                 return f"{zip_name}: {exe} is far larger than any release's"
             release.exes[arch, exe] = data
     except (zipfile.BadZipFile, RuntimeError, NotImplementedError, zlib.error, EOFError, ValueError) as error:
-        return f"{zip_name}: not a zip that can be read ({error})"
+        return f"{zip_name}: not a zip that can be read ({str(error)!r})"
     return None
 
 
@@ -479,12 +498,13 @@ def attest(args, work):
     if not BUILDER.fullmatch(args.builder):
         raise CannotCheck(f"a builder's name is letters, digits, '.', '_' and '-': {args.builder!r}")
     need("sqop")
-    key_data = read_path(args.key, "the builder's key")
-    key = private(work, "builder.key", key_data)
+    key = read_path(args.key, "the builder's key")
+    if len(key) > KEY_LIMIT:
+        raise CannotCheck(f"the builder's key {args.key!r} is larger than any OpenPGP key")
     # The key signs before hours of building are spent.
-    if run(["sqop", "sign", "--as=text", key], b"probe").returncode != 0:
+    if run_with_key(["sqop", "sign", "--as=text"], key, b"probe").returncode != 0:
         raise CannotCheck(f"the key in {args.key!r} does not sign")
-    cert = run(["sqop", "extract-cert"], key_data)
+    cert = run(["sqop", "extract-cert"], key)
     release, why = examine(args, work)
     if why:
         print(why)
@@ -499,7 +519,7 @@ def attest(args, work):
         if why:
             print(why)
             return 1
-        signed = run(["sqop", "sign", "--as=text", key], release.sums)
+        signed = run_with_key(["sqop", "sign", "--as=text"], key, release.sums)
         if signed.returncode != 0:
             raise CannotCheck(f"SHA256SUMS could not be signed: {last_line(signed)!r}")
         try:
