@@ -273,7 +273,8 @@ def read_release(path):
             return None, f"the files SHA256SUMS lists are larger than {RELEASE_LIMIT >> 20} MiB together"
         if hashlib.sha256(files[name]).hexdigest() != digest:
             return None, f"{name} differs from its line in SHA256SUMS: the release's files do not match its sums"
-    unlisted = [name for name in names_in(folder) if name not in listed and name not in ("SHA256SUMS", "SHA256SUMS.asc")]
+    unlisted = [name for name in names_in(folder)
+                if name not in listed and name not in ("SHA256SUMS", "SHA256SUMS.asc")]
     release = Release(path, sums, files, unlisted, folder)
     if "BUILDINFO" not in files:
         return None, "SHA256SUMS does not list BUILDINFO: the release does not say what it was built from"
@@ -352,10 +353,12 @@ def examine(args, work):
             return None, f"the release's SHA256SUMS.asc: {unfit}"
         keys = signed_by(work, "sums", signature, private(work, "publisher.cert", cert), release.sums)
         if not keys:
-            return None, f"SHA256SUMS.asc is not a signature of SHA256SUMS by the certificate {args.publisher_cert!r}"
+            return None, (f"SHA256SUMS.asc is not a signature of SHA256SUMS by the certificate "
+                          f"{args.publisher_cert!r}")
         print(f"SHA256SUMS.asc: signed by the key {', '.join(keys)} of {args.publisher_cert!r}")
     if not re.fullmatch(r"[0-9a-f]{40}", release.commit):
-        raise CannotCheck(f"the release was built from {release.commit!r}, not from a commit: it cannot be built again here")
+        raise CannotCheck(f"the release was built from {release.commit!r}, not from a commit: "
+                          "it cannot be built again here")
     head = run(["git", "-C", TOP, "rev-parse", "HEAD"])
     if head.returncode != 0:
         raise CannotCheck(f"{TOP!r} is not a git checkout")
@@ -432,7 +435,8 @@ def notes(release, args):
     if not getattr(args, "publisher_cert", None):
         lines.append("who signed was not checked: give --publisher-cert with the publisher's OpenPGP certificate")
     if not getattr(args, "ca", None):
-        lines.append("whose Authenticode signatures these are was not checked: give --ca with the publisher's CA file")
+        lines.append("whose Authenticode signatures these are was not checked: "
+                     "give --ca with the publisher's CA file")
     return lines
 
 
@@ -577,7 +581,8 @@ def attestations(args, work):
         finally:
             os.close(top)
     except Unfit as unfit:
-        raise CannotCheck(f"no attestations of version {release.version}: {unfit} (looked for {looked_for!r})") from None
+        raise CannotCheck(f"no attestations of version {release.version}: {unfit} "
+                          f"(looked for {looked_for!r})") from None
     agreed = {}  # primary fingerprint: the first builder whose signature it made
     try:
         for builder in names_in(folder):
@@ -627,7 +632,8 @@ def main():
     fetching = verifying.add_mutually_exclusive_group()
     fetching.add_argument("--ignore-cdp", action="store_true", help="osslsigncode -ignore-cdp (2.8 and later)")
     fetching.add_argument("--ignore-crl", action="store_true", help="osslsigncode -ignore-crl (2.9 and later)")
-    command = commands.add_parser("verify", parents=[verifying], help="whether a release is this checkout's build")
+    command = commands.add_parser("verify", parents=[verifying],
+                                  help="whether a release is this checkout's build")
     command.add_argument("release", metavar="RELEASE")
     command.set_defaults(run=verify)
     command = commands.add_parser("attest", parents=[verifying], help="a builder's attestation of a release")
@@ -652,7 +658,8 @@ def main():
     except KeyboardInterrupt:
         print("could not check: interrupted", file=sys.stderr)
     except Exception as error:  # a fault of the checker's own is still no verdict
-        print(f"could not check: an internal error of the checker ({type(error).__name__}: {error!r})", file=sys.stderr)
+        print(f"could not check: an internal error of the checker ({type(error).__name__}: {error!r})",
+              file=sys.stderr)
     finally:
         if work:
             shutil.rmtree(work, ignore_errors=True)
