@@ -136,7 +136,7 @@ escaped() { odd=$(printf 'A\302\233\177\302\205\342\200\250B') && "$top/packagin
   "$(sed -n 's/^Version: //p' "$first/BUILDINFO")" https://example.org Example.Odd "$odd" && winget_publisher "$odd" "$work/escaped"; }
 winget_refused() { ! "$top/packaging/winget.py" check 1.0.0 https://example.org "$1" Pub 2>"$work/said" && grep -q PackageIdentifier "$work/said"; }
 check "the MSIs' Manufacturer is the release's publisher" manufacturer
-check "the release with its publisher is its source's build" sh -c "'$work/source/packaging/verify-release.sh' '$first' >'$work/said' 2>&1"
+check "the release with its publisher is its source's build" sh -c "'$work/source/packaging/release_check.py' verify '$first' >'$work/said' 2>&1"
 check "winget's publisher is the release's" winget_publisher "$publisher" "$first/winget"
 check "winget's apps entries name the MSIs' Manufacturer" apps_entries
 check "a publisher with C1 controls, DEL and U+2028 reaches winget escaped" escaped

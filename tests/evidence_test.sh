@@ -1,10 +1,10 @@
 #!/bin/sh
 # The evidence of a release that the release preset built from this commit: each SBOM valid
 # against the published CycloneDX 1.6 schema and true to the build, the provenance's subjects the
-# release's files, and two builders (two clones, two throwaway keys) attesting it, counted against
-# a threshold.
+# release's files, two builders (two clones, two throwaway keys) attesting it, counted against a
+# threshold, and the release's checks given hostile releases and attestations.
 # Usage: tests/evidence_test.sh BUILD   (the release's build folder, build/release; needs
-#        python3-jsonschema and sqop)
+#        python3-jsonschema, sqop and gnupg)
 set -eu
 . "$(dirname "$0")/checks.sh"
 build=$(cd "$1" && pwd) && release=$build/dist
@@ -85,16 +85,63 @@ refused_origin() { # ORIGIN: no provenance, and no "s3cret" said
 }
 attest() { # BUILDER: attests from a clone of its own
   rm -rf "$work/$1" && git clone -q "$top" "$work/$1" &&
-    "$work/$1/packaging/attest.sh" "$release" "$1" "$work/$1.key" "$work/attestations"
+    "$work/$1/packaging/release_check.py" attest "$release" "$1" "$work/$1.key" "$work/attestations"
 }
-agree() { # RELEASE THRESHOLD STATUS: the builders' check ends with STATUS
-  status=0 && "$top/packaging/check-attestations.sh" "$1" "$work/attestations" "$work/certs" "$2" \
-    >"$work/said" || status=$?
+agree() { # RELEASE THRESHOLD STATUS [ATTESTATIONS [CERTS]]: the builders' check ends with STATUS
+  status=0 && timeout 60 "$top/packaging/release_check.py" attestations "$1" "${4:-$work/attestations}" \
+    "${5:-$work/certs}" "$2" >"$work/said" 2>&1 || status=$?
   [ $status -eq "$3" ]
 }
 changed_sums() { # the release with a changed BUILDINFO, and sums made to fit it
   rm -rf "$work/changed" && cp -r "$release" "$work/changed" &&
     echo changed >>"$work/changed/BUILDINFO" && resum "$work/changed" BUILDINFO && agree "$work/changed" 1 1
+}
+# The release's copy with one hostile change of KIND: the builders' check ends with STATUS, says
+# PHRASE, shows no raw escape, and says its verdict last.
+hostile_release() { # KIND STATUS PHRASE
+  rm -rf "$work/h" && cp -r "$release" "$work/h" && cd "$work/h"
+  case $1 in
+  link) mv "$file" elsewhere && ln -s elsewhere "$file" ;;
+  FIFO) rm "$file" && mkfifo "$file" ;;
+  /dev/zero) rm "$file" && ln -s /dev/zero "$file" ;;
+  SHA256SUMS-link) mv SHA256SUMS elsewhere && ln -s elsewhere SHA256SUMS ;;
+  escapes) : >"$(printf 'z\r\033[2Kagreed: bob\033[30;40m')" ;;
+  dots) : >..x ;;
+  esac
+  agree "$work/h" 2 "$2" && grep -qF -- "$3" "$work/said" && ! grep -q "$(printf '\033')" "$work/said" &&
+    tail -n 1 "$work/said" | grep -qF -e "$3" -e "builders agree"
+}
+# One key, a signing subkey in each of two exports of its certificate, signing into two folders.
+subkeys() {
+  export GNUPGHOME="$work/gnupg" && mkdir -m 700 "$GNUPGHOME" "$work/alice-certs" && sign=ed25519
+  gpg -q --batch --passphrase '' --quick-gen-key 'alice <alice@example.org>' $sign cert never 2>/dev/null
+  key=$(gpg --with-colons --list-keys alice | awk -F: '/^fpr/ { print $10; exit }')
+  for export in alice-old alice; do
+    gpg -q --batch --passphrase '' --quick-add-key "$key" $sign sign never &&
+      gpg --export alice >"$work/alice-certs/$export.cert"
+  done
+  set -- $(gpg --with-colons --list-keys alice | awk -F: '/^sub/ { s = 1 } /^fpr/ && s { print $10; s = 0 }')
+  for folder in alice:$1 alice-laptop:$2; do
+    mkdir -p "$work/alice/$version/${folder%:*}" && gpg -q --batch -u "${folder#*:}!" --armor --detach-sign \
+      <"$release/SHA256SUMS" >"$work/alice/$version/${folder%:*}/SHA256SUMS.asc"
+  done
+  gpgconf --kill gpg-agent
+  agree "$release" 2 1 "$work/alice" "$work/alice-certs" && grep -q "counted once: 'alice-laptop'" "$work/said"
+}
+# A link planted in the attestations at WHERE stops attest (2) before it builds, the key untouched.
+planted() { # WHERE
+  rm -rf "$work/planted" && mkdir -p "$work/planted/$version/bob" && cp "$work/first.key" "$work/bob.key"
+  case $1 in
+  folder) rmdir "$work/planted/$version/bob" && ln -s "$work" "$work/planted/$version/bob" ;;
+  .asc.new) ln -s ../../../bob.key "$work/planted/$version/bob/SHA256SUMS.asc.new" ;;
+  esac
+  status=0 && "$top/packaging/release_check.py" attest "$release" bob "$work/bob.key" "$work/planted" \
+    >"$work/said" 2>&1 || status=$?
+  [ $status -eq 2 ] && grep -q "is a link" "$work/said" && cmp -s "$work/first.key" "$work/bob.key"
+}
+cannot() { # PHRASE COMMAND...: the command ends with 2, saying PHRASE
+  phrase=$1 && shift && status=0 && "$@" >"$work/said" 2>&1 || status=$?
+  [ $status -eq 2 ] && grep -qF -- "$phrase" "$work/said"
 }
 
 mkdir "$work/certs" "$work/attestations"
@@ -124,6 +171,25 @@ mkdir "$work/attestations/$version/stranger"
 sqop sign --as=text "$work/stranger.key" <"$release/SHA256SUMS" >"$work/attestations/$version/stranger/SHA256SUMS.asc"
 check "two builders meet a threshold of two" agree "$release" 2 0
 check "two builders do not meet a threshold of three" agree "$release" 3 1
-check "a builder whose certificate is not given does not count" grep -q "did not verify: stranger" "$work/said"
+check "a builder whose certificate is not given does not count" grep -q "did not verify: 'stranger'" "$work/said"
 check "changed sums are attested by nobody" changed_sums
+file=tarnwick-$version-win64.zip.cdx.json
+while read -r kind status phrase; do
+  check "the builders' check, a release with $kind" hostile_release "$kind" "$status" "$phrase"
+done <<EOF
+link 1 '$file' is a link, and SHA256SUMS lists it
+FIFO 1 '$file' is not a regular file
+/dev/zero 1 '$file' is a link
+SHA256SUMS-link 1 'SHA256SUMS' is a link
+escapes 0 'z\\r\\x1b[2Kagreed: bob\\x1b[30;40m'
+dots 0 '..x'
+EOF
+check "two subkeys of one key in two certificate files count once" subkeys
+for where in folder .asc.new; do check "attest refuses a link planted at $where" planted $where; done
+check "the builders' check names the folder it looked for" cannot "'$work/none/$version/<builder>/SHA256SUMS.asc'" \
+  "$top/packaging/release_check.py" attestations "$release" "$work/none" "$work/certs" 1
+check "a bad TMPDIR stops the release check" cannot "(TMPDIR)" \
+  env TMPDIR="$work/none" "$top/packaging/release_check.py" verify "$release"
+check "a missing CA file stops the release check" cannot "the CA file" \
+  "$top/packaging/release_check.py" verify --ca "$work/none.pem" "$release"
 exit $failed

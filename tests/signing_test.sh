@@ -13,7 +13,7 @@ keys=$work/keys
 make_keys() {
   mkdir -p "$keys/tokens" && cd "$keys"
   openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-CA \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
   printf 'secret\n' >password && printf 'wrong\n' >wrong && printf '1234' >pin && printf '9999' >bad-pin
   printf 'secret\r\n' >crlf && printf 'secret\n# the release key\n' >commented
   for signer in good:codeSigning: renewed:codeSigning: expired:codeSigning:2020-01-01 web:serverAuth:; do
@@ -39,6 +39,8 @@ make_keys() {
   sqop extract-cert <openpgp.key >openpgp.cert
   sqop generate-key --with-key-password=password "Tarnwick test <protected@example.org>" >protected.key
   cp good.p12 current.p12 && cp good.p12 'closing]==]bracket.p12' && cp openpgp.key 'a"quote.key'
+  printf '[ca]\ndefault_ca=crl\n[crl]\ndatabase=index\ndefault_md=sha256\ndefault_crl_days=2\n' >crl.cnf && : >index
+  openssl ca -config crl.cnf -gencrl -keyfile ca.key -cert ca.pem -out ca.crl 2>/dev/null
 }
 export SOFTHSM2_CONF=$keys/softhsm2.conf
 make_keys
@@ -82,7 +84,7 @@ tampered_named() {
   zip=$(basename "$release"/tarnwick-*-win64.zip)
   cmake -E tar cf "$work/tampered/$zip" --format=zip -- $(ls)
   resum "$work/tampered" "$zip"
-  "$top/packaging/verify-release.sh" "$work/tampered" | grep -q 'tarnwick.exe of the win64 zip differs'
+  "$top/packaging/release_check.py" verify "$work/tampered" | grep -q 'tarnwick.exe of the win64 zip differs'
 }
 # The release with one hostile entry of KIND added to its 64-bit zip, and its sums made to fit:
 # refused as a release, and nothing written where the entry points.
@@ -93,16 +95,24 @@ hostile() {
 import sys, zipfile
 path, kind, outside = sys.argv[1:]
 with zipfile.ZipFile(path, "a") as archive:
-    if kind == "symlink":
+    if kind == "encrypted":
+        archive.writestr("doc/secret.md", "x")
+    elif kind == "symlink":
         link = zipfile.ZipInfo("ln")
         link.create_system, link.external_attr = 3, 0o120777 << 16
         archive.writestr(link, outside)
         archive.writestr("ln/pwned", "x")
     else:
         archive.writestr(("/" if kind == "absolute" else "../" * 16) + outside.lstrip("/") + "/x", "x")
+if kind == "encrypted":  # flagged as a password marks an entry, in both headers: zipfile writes none
+    data = bytearray(open(path, "rb").read())
+    central = data.rfind(b"doc/secret.md")
+    data[central - 46 + 8] |= 1
+    data[data.rfind(b"doc/secret.md", 0, central) - 30 + 6] |= 1
+    open(path, "wb").write(data)
 EOF
   resum "$work/hostile" "$zip" && status=0
-  "$top/packaging/verify-release.sh" "$work/hostile" >"$work/said" || status=$?
+  "$top/packaging/release_check.py" verify "$work/hostile" >"$work/said" || status=$?
   [ $status -eq 1 ] && grep -q "refused: the entry" "$work/said" && [ -z "$(ls -A "$work/outside")" ]
 }
 # Each signature verifies at the time it states, its certificate having been made after the commit.
@@ -126,7 +136,7 @@ said() { # PHRASE SETTINGS...: configuring goes through, and says so
 other_commit() {
   rm -rf "$work/other" && cp -r "$release" "$work/other" && status=0
   sed -i 's/^Commit: .*/Commit: 0123456789abcdef0123456789abcdef01234567/' "$work/other/BUILDINFO"
-  resum "$work/other" BUILDINFO && "$top/packaging/verify-release.sh" "$work/other" >"$work/said" 2>&1 || status=$?
+  resum "$work/other" BUILDINFO && "$top/packaging/release_check.py" verify "$work/other" >"$work/said" 2>&1 || status=$?
   [ $status -eq 2 ] && grep -q "git checkout 0123456789abcdef" "$work/said"
 }
 refused() { # PHRASE SETTINGS...: configuring stops with the line, the release is left untouched,
@@ -160,9 +170,10 @@ check "the signed 64-bit exe runs under Wine" runs_under_wine
 check "SHA256SUMS.asc verifies" pgp_verifies
 check "SHA256SUMS.asc fails on changed sums" pgp_fails_on_change
 check "the provenance's signature verifies" provenance_verifies
-check "the release check accepts the release" "$top/packaging/verify-release.sh" "$release"
+check "the release check accepts the release" "$top/packaging/release_check.py" verify --publisher-cert \
+  "$keys/openpgp.cert" --ca "$keys/ca.pem" --crl "$keys/ca.crl" "$release"
 check "it names an exe with one changed byte" tampered_named
-for kind in parent absolute symlink; do
+for kind in parent absolute symlink encrypted; do
   check "it refuses a zip with an entry of kind $kind, writing nothing" hostile $kind
 done
 check "it refuses a release of another commit, naming it" other_commit
@@ -177,7 +188,7 @@ check "PKCS#11, the OpenPGP key relative to the source tree: the release builds"
 check "PKCS#11: every exe and MSI verifies" signed
 check "a relative OpenPGP key: SHA256SUMS.asc verifies" pgp_verifies
 check "unsigned again, at another time: the release builds" build SOURCE_DATE_EPOCH=1797000000
-check "the release check takes the time from BUILDINFO" "$top/packaging/verify-release.sh" "$release"
+check "the release check takes the time from BUILDINFO" "$top/packaging/release_check.py" verify "$release"
 check "unsigned again: no signature lingers" sh -c "! $(command -v osslsigncode) extract-signature \
   -in $release/$(cd "$release" && ls tarnwick-*-win64.msi) -out $work/none.p7"
 check "a missing key file" refused "no such file" TARNWICK_SIGN_PKCS12="$keys/missing.p12" \

@@ -1,0 +1,677 @@
+#!/usr/bin/env python3
+"""Checks a release that came from elsewhere, as a user or as one of several builders:
+
+  verify [--publisher-cert CERT] [--ca CA_FILE [--crl CRL_FILE] [--ignore-cdp | --ignore-crl]] RELEASE
+      whether the release folder RELEASE is exactly what this checkout builds, plus its signatures:
+      reads what it was built from (BUILDINFO), takes the release's own Authenticode signatures off
+      its exes and MSIs, rebuilds the release from this checkout (which must be at that commit) with
+      those signatures put back, and compares every file byte for byte. With --publisher-cert,
+      SHA256SUMS.asc must be that OpenPGP certificate's signature; with --ca, every exe and MSI must
+      verify under that CA (osslsigncode verify -CAfile; --crl, --ignore-cdp and --ignore-crl are
+      passed on to it as -CRLfile, -ignore-cdp and -ignore-crl).
+  attest [the options of verify] RELEASE BUILDER KEY [ATTESTATIONS]
+      verify, and only when every file matches, sign the release's SHA256SUMS with the builder's
+      OpenPGP key (sqop) into ATTESTATIONS/<version>/<builder>/SHA256SUMS.asc (./attestations by
+      default).
+  attestations RELEASE ATTESTATIONS CERTS THRESHOLD
+      whether the release's files match its SHA256SUMS and at least THRESHOLD distinct keys, of the
+      OpenPGP certificates in the folder CERTS, signed that SHA256SUMS in
+      ATTESTATIONS/<version>/*/SHA256SUMS.asc; keys are told apart by their primary fingerprints.
+
+Exits 0 yes; 1 no (the last line says why); 2 when it could not check: usage, a missing tool, an
+input of the checker's own that cannot be read, a checkout at another commit, a rebuild that failed.
+
+Everything read from outside (the release, the attestations, the certificates and keys) is read by
+one reader: each file opened once, without following a link at any step of its path, only when it
+is a regular file, and read whole into memory; the sums, signatures and files that are hashed,
+compared, signed and verified are those bytes, handed to the tools on standard input or as copies
+in a private work folder. Nothing in a zip is unpacked where it says, and nothing of the release is
+run. Every name from outside is printed as Python's repr shows it.
+"""
+import argparse
+import dataclasses
+import errno
+import hashlib
+import io
+import os
+import re
+import secrets
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import zipfile
+import zlib
+
+TOP = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+FILE_LIMIT = 256 << 20  # far beyond any file of a release
+RELEASE_LIMIT = 1 << 30  # and beyond any whole release
+KEY_LIMIT = 60 << 10  # a key goes to sqop through a pipe, which holds at least 64 KiB
+SIGNATURE_LIMIT = 1 << 20
+SUM_LINE = re.compile(rb"([0-9a-f]{64})  ([A-Za-z0-9][A-Za-z0-9._+~-]*)\n")
+BUILDER = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*")
+ZIP_ENTRY = re.compile(r"(LICENSE|README\.md|CHANGELOG\.md|THIRD-PARTY-NOTICES\.txt|Tarnwick\.example\.cfg"
+                       r"|Tarnwick\.task\.xml|tarnwick\.exe|tarnwickw\.exe|doc/([a-z-]+\.md)?)")
+EXES = ("tarnwick.exe", "tarnwickw.exe")
+ARCHES = ("win32", "win64")
+# osslsigncode's options that the checkers pass on, with the version that brought each.
+CRL_FLAGS = {"ignore_cdp": ("-ignore-cdp", "2.8"), "ignore_crl": ("-ignore-crl", "2.9")}
+
+
+class CannotCheck(Exception):
+    """The check could not run (exit 2): its message is the one line said."""
+
+
+class Unfit(Exception):
+    """A name that is missing, a link, or not a plain file or folder: the caller says what follows."""
+
+
+# --- The reader ---
+
+def open_folder(path, at=None, create=False):
+    """A descriptor of the folder `path` (relative to the folder descriptor `at`, or to the current
+    folder), reached one component at a time without following a link; with `create`, missing
+    components are made. Raises Unfit when a component is missing, a link or not a folder."""
+    folder = os.open("/" if path.startswith("/") else ".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC,
+                     dir_fd=None if path.startswith("/") else at)
+    try:
+        for part in filter(None, path.split("/")):
+            if create:
+                try:
+                    os.mkdir(part, 0o755, dir_fd=folder)
+                except FileExistsError:
+                    pass
+            try:
+                found = os.stat(part, dir_fd=folder, follow_symlinks=False)
+            except FileNotFoundError:
+                raise Unfit(f"{path!r} does not exist") from None
+            if stat.S_ISLNK(found.st_mode):
+                raise Unfit(f"{part!r} in {path!r} is a link")
+            if not stat.S_ISDIR(found.st_mode):
+                raise Unfit(f"{part!r} in {path!r} is not a folder")
+            try:
+                inner = os.open(part, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC, dir_fd=folder)
+            except OSError as error:
+                if error.errno in (errno.ELOOP, errno.ENOTDIR, errno.ENOENT):
+                    raise Unfit(f"{part!r} in {path!r} changed while it was opened") from None
+                raise
+            os.close(folder)
+            folder = inner
+    except BaseException:
+        os.close(folder)
+        raise
+    return folder
+
+
+def read_file(folder, name, limit=FILE_LIMIT):
+    """The bytes of the regular file `name` in the folder descriptor `folder`, opened once without
+    following a link and without waiting (a FIFO or a device is never opened). Raises Unfit when
+    it is missing, a link, not a regular file, or larger than `limit`."""
+    try:
+        found = os.stat(name, dir_fd=folder, follow_symlinks=False)
+    except FileNotFoundError:
+        raise Unfit(f"{name!r} is missing") from None
+    if stat.S_ISLNK(found.st_mode):
+        raise Unfit(f"{name!r} is a link")
+    if not stat.S_ISREG(found.st_mode):
+        raise Unfit(f"{name!r} is not a regular file")
+    try:
+        fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC, dir_fd=folder)
+    except OSError as error:
+        if error.errno in (errno.ELOOP, errno.ENOENT):
+            raise Unfit(f"{name!r} changed while it was opened") from None
+        raise
+    try:
+        opened = os.fstat(fd)
+        if not stat.S_ISREG(opened.st_mode) or (opened.st_dev, opened.st_ino) != (found.st_dev, found.st_ino):
+            raise Unfit(f"{name!r} changed while it was opened")
+        chunks, size = [], 0
+        while chunk := os.read(fd, 1 << 20):
+            size += len(chunk)
+            if size > limit:
+                raise Unfit(f"{name!r} is larger than {limit >> 20} MiB")
+            chunks.append(chunk)
+        return b"".join(chunks)
+    finally:
+        os.close(fd)
+
+
+def read_path(path, what):
+    """The bytes of the user's file `path` (`what` it is, for the message), read as above; anything
+    else stops the check."""
+    folder_path, name = os.path.split(path)
+    if name in ("", ".", ".."):
+        raise CannotCheck(f"{what}: {path!r} is not a file")
+    try:
+        folder = open_folder(folder_path or ".")
+        try:
+            return read_file(folder, name)
+        finally:
+            os.close(folder)
+    except Unfit as unfit:
+        raise CannotCheck(f"{what} {path!r} cannot be read: {unfit}") from None
+
+
+def names_in(folder):
+    """The names in the folder descriptor `folder`, sorted."""
+    return sorted(os.listdir(folder))
+
+
+# --- The private work folder and the tools ---
+
+def work_folder():
+    """A new folder only this user can open, in TMPDIR (/tmp when not set); stops the check when
+    it cannot be made there."""
+    base = os.environ.get("TMPDIR") or "/tmp"
+    try:
+        return os.path.abspath(tempfile.mkdtemp(prefix="tarnwick-check.", dir=base))
+    except OSError as error:
+        raise CannotCheck(f"no private work folder can be made in {base!r} (TMPDIR): {error.strerror}") from None
+
+
+def private(work, name, data):
+    """Writes `data` into the new file `name` of the work folder; its path."""
+    path = os.path.join(work, name)
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXEC, 0o600)
+    with os.fdopen(fd, "wb") as out:
+        out.write(data)
+    return path
+
+
+def need(*tools):
+    for tool in tools:
+        if not shutil.which(tool):
+            raise CannotCheck(f"the check needs {tool}, which is not installed")
+
+
+def run(command, data=b"", **options):
+    """Runs `command` with `data` on its standard input; the finished process, outputs captured."""
+    try:
+        return subprocess.run(command, input=data, capture_output=True, **options)
+    except OSError as error:
+        raise CannotCheck(f"{command[0]} could not be run: {error.strerror}") from None
+
+
+def run_with_key(command, key, data=b""):
+    """Runs `command` + [a path from which the secret `key` is read once] with `data` on its
+    standard input: the key goes through a pipe, so that no copy of it is ever written to disk."""
+    read_end, write_end = os.pipe()
+    try:
+        os.write(write_end, key)
+        os.close(write_end)
+        write_end = -1
+        return run([*command, f"/dev/fd/{read_end}"], data, pass_fds=(read_end,))
+    finally:
+        os.close(read_end)
+        if write_end >= 0:
+            os.close(write_end)
+
+
+def last_line(process):
+    """What a tool that failed said: its first line that names an error, or else its last line."""
+    lines = [line.strip() for line in (process.stderr + process.stdout).decode("utf-8", "replace").splitlines()]
+    lines = [line for line in lines if line]
+    return next((line for line in lines if "error" in line.lower()), lines[-1] if lines else "")
+
+
+def signed_by(work, name, signature, cert, data):
+    """The primary fingerprints of the keys of `cert` that made a signature in `signature` over
+    `data` (empty when none did). sqop prints, for each good signature, its time, the signing
+    (sub)key's fingerprint and the primary key's."""
+    sig_path = private(work, name + ".asc", signature)
+    done = run(["sqop", "verify", sig_path, cert], data)
+    os.unlink(sig_path)
+    if done.returncode != 0:
+        return []
+    return sorted({line.split()[2] for line in done.stdout.decode("ascii", "replace").splitlines()
+                   if len(line.split()) > 2})
+
+
+# --- The release ---
+
+@dataclasses.dataclass
+class Release:
+    path: str
+    sums: bytes  # SHA256SUMS, as read once
+    files: dict  # each file SHA256SUMS lists: its bytes, as read once and found to match
+    unlisted: list  # the names in the folder that SHA256SUMS does not list
+    folder: int = -1
+    version: str = ""
+    commit: str = ""
+    epoch: str = ""
+    publisher: str = ""
+    exes: dict = dataclasses.field(default_factory=dict)  # (arch, exe): its bytes out of the zip
+
+
+def read_release(path):
+    """The release in the folder `path`: (Release, None) when each file SHA256SUMS lists is a
+    regular file there with its sum and BUILDINFO names a version and a time; else (None, why)."""
+    try:
+        folder = open_folder(path)
+    except Unfit as unfit:
+        raise CannotCheck(f"no release folder: {unfit}") from None
+    try:
+        sums = read_file(folder, "SHA256SUMS")
+    except Unfit as unfit:
+        return None, f"the release's SHA256SUMS: {unfit}"
+    listed = {}
+    for line in sums.splitlines(keepends=True):
+        found = SUM_LINE.fullmatch(line)
+        if not found:
+            return None, f"SHA256SUMS holds a line that is not a sum and a file name: {line!r}"
+        name = found[2].decode()
+        if name in listed or name in ("SHA256SUMS", "SHA256SUMS.asc"):
+            return None, f"SHA256SUMS lists {name!r} twice, or its own name"
+        listed[name] = found[1].decode()
+    files = {}
+    for name, digest in listed.items():
+        try:
+            files[name] = read_file(folder, name)
+        except Unfit as unfit:
+            return None, f"{unfit}, and SHA256SUMS lists it"
+        if sum(map(len, files.values())) > RELEASE_LIMIT:
+            return None, f"the files SHA256SUMS lists are larger than {RELEASE_LIMIT >> 20} MiB together"
+        if hashlib.sha256(files[name]).hexdigest() != digest:
+            return None, f"{name} differs from its line in SHA256SUMS: the release's files do not match its sums"
+    unlisted = [name for name in names_in(folder)
+                if name not in listed and name not in ("SHA256SUMS", "SHA256SUMS.asc")]
+    release = Release(path, sums, files, unlisted, folder)
+    if "BUILDINFO" not in files:
+        return None, "SHA256SUMS does not list BUILDINFO: the release does not say what it was built from"
+    info = files["BUILDINFO"].decode("utf-8", "replace").splitlines()
+    field = lambda key: next((line[len(key) + 2:] for line in info if line.startswith(key + ": ")), "")
+    release.version, release.commit, release.epoch = field("Version"), field("Commit"), field("SOURCE_DATE_EPOCH")
+    release.publisher = field("Publisher")
+    if not re.fullmatch(r"[0-9]{1,9}\.[0-9]{1,9}\.[0-9]{1,9}", release.version):
+        return None, "BUILDINFO names no version"
+    if not re.fullmatch(r"[0-9]{1,12}", release.epoch):
+        return None, "BUILDINFO names no SOURCE_DATE_EPOCH"
+    # The publisher is built into the MSIs and SBOMs, so the rebuild needs it; as the release
+    # takes it, printable ASCII alone.
+    if not re.fullmatch(r"[ -~]{1,256}", release.publisher):
+        return None, "BUILDINFO names no publisher"
+    return release, None
+
+
+def read_zip(release, arch):
+    """Checks the zip of `arch` entry by entry and keeps its two exes in `release.exes`; why it is
+    refused, or None."""
+    zip_name = f"tarnwick-{release.version}-{arch}.zip"
+    try:
+        archive = zipfile.ZipFile(io.BytesIO(release.files[zip_name]))
+        entries = archive.infolist()
+        names = [entry.filename for entry in entries]
+        for entry in entries:
+            if entry.flag_bits & 0x1:
+                return f"{zip_name}: refused: the entry {entry.filename!r} is encrypted"
+            if stat.S_ISLNK(entry.external_attr >> 16):
+                return f"{zip_name}: refused: the entry {entry.filename!r} is a symbolic link"
+            if not ZIP_ENTRY.fullmatch(entry.filename):
+                return f"{zip_name}: refused: the entry {entry.filename!r} is not one of the release's files"
+            if names.count(entry.filename) > 1:
+                return f"{zip_name}: refused: the entry {entry.filename!r} is there twice"
+        for exe in EXES:
+            if exe not in names:
+                return f"{zip_name}: {exe} is missing"
+            with archive.open(exe) as member:
+                data = member.read((64 << 20) + 1)
+            if len(data) > 64 << 20:
+                return f"{zip_name}: {exe} is far larger than any release's"
+            release.exes[arch, exe] = data
+    except (zipfile.BadZipFile, RuntimeError, NotImplementedError, zlib.error, EOFError, ValueError) as error:
+        return f"{zip_name}: not a zip that can be read ({str(error)!r})"
+    return None
+
+
+def crl_options(args, work):
+    """osslsigncode's options for the CRLs the caller gave; stops when this osslsigncode lacks one."""
+    options = []
+    if args.crl:
+        options += ["-CRLfile", private(work, "crl", read_path(args.crl, "the CRL file"))]
+    usage = run(["osslsigncode", "-h"])
+    for key, (flag, since) in CRL_FLAGS.items():
+        if getattr(args, key):
+            if flag.encode() not in usage.stdout + usage.stderr:
+                raise CannotCheck(f"this osslsigncode has no {flag}, which came in osslsigncode {since}")
+            options.append(flag)
+    return options
+
+
+def examine(args, work):
+    """Everything verify checks before the rebuild, in order: the publisher's signature, the sums,
+    BUILDINFO, the commit, each zip's entries, the Authenticode signatures under the CA; and the
+    release's signatures taken off its exes and MSIs into work/signatures. (Release, None), or
+    (None, why the release is not this source's build)."""
+    need("git", "cmake", "cpack", "osslsigncode", *(["sqop"] if args.publisher_cert else []))
+    cert = read_path(args.publisher_cert, "the publisher's certificate") if args.publisher_cert else None
+    ca = private(work, "ca.pem", read_path(args.ca, "the CA file")) if args.ca else None
+    if not ca and (args.crl or args.ignore_cdp or args.ignore_crl):
+        raise CannotCheck("--crl, --ignore-cdp and --ignore-crl go with --ca")
+    crl = crl_options(args, work) if ca else []
+    release, why = read_release(args.release)
+    if why:
+        return None, why
+    if cert:
+        try:
+            signature = read_file(release.folder, "SHA256SUMS.asc", SIGNATURE_LIMIT)
+        except Unfit as unfit:
+            return None, f"the release's SHA256SUMS.asc: {unfit}"
+        keys = signed_by(work, "sums", signature, private(work, "publisher.cert", cert), release.sums)
+        if not keys:
+            return None, (f"SHA256SUMS.asc is not a signature of SHA256SUMS by the certificate "
+                          f"{args.publisher_cert!r}")
+        print(f"SHA256SUMS.asc: signed by the key {', '.join(keys)} of {args.publisher_cert!r}")
+    if not re.fullmatch(r"[0-9a-f]{40}", release.commit):
+        raise CannotCheck(f"the release was built from {release.commit!r}, not from a commit: "
+                          "it cannot be built again here")
+    head = run(["git", "-C", TOP, "rev-parse", "HEAD"])
+    if head.returncode != 0:
+        raise CannotCheck(f"{TOP!r} is not a git checkout")
+    head = head.stdout.decode().strip()
+    if head != release.commit:
+        raise CannotCheck(f"this checkout is at {head}, the release was built from {release.commit}: "
+                          f"run 'git checkout {release.commit}' first")
+    for arch in ARCHES:
+        names = [f"tarnwick-{release.version}-{arch}.{kind}" for kind in ("zip", "msi")]
+        if not all(name in release.files for name in names):
+            return None, f"the release lacks the {arch} zip or MSI of version {release.version}"
+        why = read_zip(release, arch)
+        if why:
+            return None, why
+        os.makedirs(os.path.join(work, "signatures", arch))
+        for name in (*EXES, names[1]):
+            data = release.exes[arch, name] if name in EXES else release.files[name]
+            path = private(work, f"{arch}-{name}", data)
+            if ca:
+                done = run(["osslsigncode", "verify", "-CAfile", ca, *crl, "-in", path])
+                if done.returncode != 0:
+                    return None, (f"{name} ({arch}) has no Authenticode signature that {args.ca!r} vouches for "
+                                  f"(osslsigncode: {last_line(done)!r})")
+            signature = os.path.join(work, "signatures", arch, name + ".p7")
+            if run(["osslsigncode", "extract-signature", "-in", path, "-out", signature]).returncode != 0 \
+                    and os.path.exists(signature):
+                os.unlink(signature)
+    return release, None
+
+
+def rebuild(release, work):
+    """Builds the release again as it was built (the release preset, in a clone, at its time, with
+    its signatures) and compares it with the release byte for byte; why it differs, or None."""
+    print(f"rebuilding the release from {release.commit[:7]} at SOURCE_DATE_EPOCH={release.epoch} ...")
+    source = os.path.join(work, "source")
+    if run(["git", "clone", "-q", "-c", "advice.detachedHead=false", TOP, source]).returncode != 0:
+        raise CannotCheck("the checkout could not be cloned")
+    # No key or setting of the caller's own environment may reach the rebuild.
+    env = {key: value for key, value in os.environ.items() if not key.startswith("TARNWICK_")}
+    env["SOURCE_DATE_EPOCH"] = release.epoch
+    env["TARNWICK_PUBLISHER"] = release.publisher
+    with open(os.path.join(work, "build.log"), "wb") as log:
+        for step in (["cmake", "--preset", "release", f"-DTARNWICK_SIGNATURES={work}/signatures"],
+                     ["cmake", "--build", "--preset", "release"], ["cpack", "--preset", "release"]):
+            if subprocess.run(step, cwd=source, env=env, stdout=log, stderr=subprocess.STDOUT).returncode != 0:
+                with open(log.name, "rb") as said:
+                    sys.stderr.write(b"\n".join(said.read().splitlines()[-20:]).decode("utf-8", "replace") + "\n")
+                raise CannotCheck("the release could not be rebuilt from this source")
+    rebuilt = os.path.join(source, "build", "release")
+    differs = " differs: the release is not this source's build plus its signatures"
+
+    def built(*parts):
+        try:
+            with open(os.path.join(rebuilt, *parts), "rb") as file:
+                return file.read()
+        except FileNotFoundError:
+            return None
+
+    for (arch, exe), data in release.exes.items():
+        if built(arch, exe) != data:
+            return f"{exe} of the {arch} zip{differs}"
+    for name, data in release.files.items():
+        if built("dist", name) != data:
+            return f"{name}{differs}"
+    if built("dist", "SHA256SUMS") != release.sums:
+        return f"SHA256SUMS{differs}"
+    return None
+
+
+def notes(release, args):
+    """The lines said before a verdict of yes: what was not checked."""
+    lines = []
+    if release.unlisted:
+        lines.append(f"not part of the release, and not checked: {' '.join(map(repr, release.unlisted))}")
+    if not getattr(args, "publisher_cert", None):
+        lines.append("who signed was not checked: give --publisher-cert with the publisher's OpenPGP certificate")
+    if not getattr(args, "ca", None):
+        lines.append("whose Authenticode signatures these are was not checked: "
+                     "give --ca with the publisher's CA file")
+    return lines
+
+
+# --- The commands: each returns 0 or 1, its verdict the last line it prints ---
+
+def verify(args, work):
+    release, why = examine(args, work)
+    why = why or rebuild(release, work)
+    if why:
+        print(why)
+        return 1
+    for line in notes(release, args):
+        print(line)
+    if release.unlisted:
+        print(f"every file that SHA256SUMS lists in {args.release!r} is this source's build plus its signatures")
+    else:
+        print(f"every file of {args.release!r} is this source's build plus its signatures")
+    return 0
+
+
+def attestation_folder(attestations, version, builder):
+    """A descriptor of ATTESTATIONS/<version>/<builder>, made where missing; raises Unfit when a
+    folder on the way is a link, or the builder's folder holds a link or anything but files."""
+    top = open_folder(attestations, create=True)
+    try:
+        folder = open_folder(f"{version}/{builder}", at=top, create=True)
+    finally:
+        os.close(top)
+    for name in names_in(folder):
+        mode = os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode
+        if not stat.S_ISREG(mode):
+            os.close(folder)
+            raise Unfit(f"{name!r} in the builder's folder is {'a link' if stat.S_ISLNK(mode) else 'not a file'}")
+    return folder
+
+
+def place(folder, data):
+    """Writes `data` as SHA256SUMS.asc into the folder descriptor `folder` by an exclusive create;
+    an earlier attestation is replaced only by renaming a file made here over it."""
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXEC
+    name = "SHA256SUMS.asc"
+    try:
+        fd = os.open(name, flags, 0o644, dir_fd=folder)
+    except FileExistsError:
+        if not stat.S_ISREG(os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode):
+            raise Unfit(f"{name!r} in the builder's folder is not a file") from None
+        name = f".SHA256SUMS.asc.{secrets.token_hex(8)}"
+        fd = os.open(name, flags, 0o644, dir_fd=folder)
+    try:
+        with os.fdopen(fd, "wb") as out:
+            out.write(data)
+            out.flush()
+            os.fsync(out.fileno())
+        if name != "SHA256SUMS.asc":
+            os.rename(name, "SHA256SUMS.asc", src_dir_fd=folder, dst_dir_fd=folder)
+    except OSError:
+        if name != "SHA256SUMS.asc":
+            os.unlink(name, dir_fd=folder)
+        raise
+
+
+def attest(args, work):
+    if not BUILDER.fullmatch(args.builder):
+        raise CannotCheck(f"a builder's name is letters, digits, '.', '_' and '-': {args.builder!r}")
+    need("sqop")
+    key = read_path(args.key, "the builder's key")
+    if len(key) > KEY_LIMIT:
+        raise CannotCheck(f"the builder's key {args.key!r} is larger than any OpenPGP key")
+    # The key signs before hours of building are spent.
+    if run_with_key(["sqop", "sign", "--as=text"], key, b"probe").returncode != 0:
+        raise CannotCheck(f"the key in {args.key!r} does not sign")
+    cert = run(["sqop", "extract-cert"], key)
+    release, why = examine(args, work)
+    if why:
+        print(why)
+        return 1
+    shown = os.path.join(args.attestations, release.version, args.builder, "SHA256SUMS.asc")
+    try:
+        folder = attestation_folder(args.attestations, release.version, args.builder)
+    except Unfit as unfit:
+        raise CannotCheck(f"no attestation can be written to {shown!r}: {unfit}") from None
+    try:
+        why = rebuild(release, work)
+        if why:
+            print(why)
+            return 1
+        signed = run_with_key(["sqop", "sign", "--as=text"], key, release.sums)
+        if signed.returncode != 0:
+            raise CannotCheck(f"SHA256SUMS could not be signed: {last_line(signed)!r}")
+        try:
+            place(folder, signed.stdout)
+        except Unfit as unfit:
+            raise CannotCheck(f"no attestation can be written to {shown!r}: {unfit}") from None
+    finally:
+        os.close(folder)
+    keys = signed_by(work, "attestation", signed.stdout, private(work, "builder.cert", cert.stdout), release.sums)
+    for line in notes(release, args):
+        print(line)
+    print(f"attested: {shown!r}, signed by the key {', '.join(keys)}")
+    return 0
+
+
+def read_certs(path, work):
+    """The certificates in the folder `path` (each file not named with a leading '.'), as
+    (name, private copy) pairs; stops the check on a link or anything but files and folders."""
+    try:
+        folder = open_folder(path)
+    except Unfit as unfit:
+        raise CannotCheck(f"no folder of certificates: {unfit}") from None
+    certs = []
+    os.mkdir(os.path.join(work, "certs"))
+    try:
+        for name in names_in(folder):
+            if name.startswith(".") or stat.S_ISDIR(os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode):
+                continue
+            try:
+                data = read_file(folder, name, SIGNATURE_LIMIT)
+            except Unfit as unfit:
+                raise CannotCheck(f"in the folder of certificates {path!r}: {unfit}") from None
+            certs.append((name, private(work, f"certs/{len(certs)}.cert", data)))
+    finally:
+        os.close(folder)
+    if not certs:
+        raise CannotCheck(f"no certificate in {path!r}")
+    return certs
+
+
+def attestations(args, work):
+    if not re.fullmatch(r"[1-9][0-9]{0,5}", args.threshold):
+        raise CannotCheck(f"the threshold is a whole number from 1: {args.threshold!r}")
+    need("sqop")
+    certs = read_certs(args.certs, work)
+    release, why = read_release(args.release)
+    if why:
+        print(why)
+        return 1
+    looked_for = os.path.join(args.attestations, release.version, "<builder>", "SHA256SUMS.asc")
+    try:
+        top = open_folder(args.attestations)
+        try:
+            folder = open_folder(release.version, at=top)
+        finally:
+            os.close(top)
+    except Unfit as unfit:
+        raise CannotCheck(f"no attestations of version {release.version}: {unfit} "
+                          f"(looked for {looked_for!r})") from None
+    agreed = {}  # primary fingerprint: the first builder whose signature it made
+    try:
+        for builder in names_in(folder):
+            try:
+                inner = open_folder(builder, at=folder)
+                try:
+                    signature = read_file(inner, "SHA256SUMS.asc", SIGNATURE_LIMIT)
+                finally:
+                    os.close(inner)
+            except Unfit as unfit:
+                print(f"not counted: {builder!r}: {unfit}")
+                continue
+            verified = {}
+            for cert_name, cert in certs:
+                for key in signed_by(work, "attestation", signature, cert, release.sums):
+                    verified.setdefault(key, cert_name)
+            if not verified:
+                print(f"did not verify: {builder!r} (no certificate of {args.certs!r} made this signature)")
+            for key, cert_name in verified.items():
+                if key in agreed:
+                    print(f"counted once: {builder!r} (signed by the key {key}, as {agreed[key]!r})")
+                else:
+                    print(f"agreed: {builder!r} (signed by the key {key}, certificate {cert_name!r})")
+                    agreed[key] = builder
+    finally:
+        os.close(folder)
+    if release.unlisted:
+        print(f"not part of the release, and not checked: {' '.join(map(repr, release.unlisted))}")
+    threshold = int(args.threshold)
+    if len(agreed) >= threshold:
+        print(f"{len(agreed)} builders agree on {args.release!r} (at least {threshold} asked)")
+        return 0
+    print(f"only {len(agreed)} builders agree on {args.release!r}, and {threshold} are asked "
+          f"(looked for {looked_for!r})")
+    return 1
+
+
+def main():
+    sys.stdout.reconfigure(line_buffering=True, errors="backslashreplace")
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    verifying = argparse.ArgumentParser(add_help=False)
+    verifying.add_argument("--publisher-cert", metavar="CERT", help="the publisher's OpenPGP certificate")
+    verifying.add_argument("--ca", metavar="CA_FILE", help="the CA the Authenticode signatures must chain to")
+    verifying.add_argument("--crl", metavar="CRL_FILE", help="CRLs for the CA (osslsigncode -CRLfile)")
+    fetching = verifying.add_mutually_exclusive_group()
+    fetching.add_argument("--ignore-cdp", action="store_true", help="osslsigncode -ignore-cdp (2.8 and later)")
+    fetching.add_argument("--ignore-crl", action="store_true", help="osslsigncode -ignore-crl (2.9 and later)")
+    command = commands.add_parser("verify", parents=[verifying],
+                                  help="whether a release is this checkout's build")
+    command.add_argument("release", metavar="RELEASE")
+    command.set_defaults(run=verify)
+    command = commands.add_parser("attest", parents=[verifying], help="a builder's attestation of a release")
+    command.add_argument("release", metavar="RELEASE")
+    command.add_argument("builder", metavar="BUILDER")
+    command.add_argument("key", metavar="KEY")
+    command.add_argument("attestations", metavar="ATTESTATIONS", nargs="?", default="attestations")
+    command.set_defaults(run=attest)
+    command = commands.add_parser("attestations", help="whether enough builders attest a release")
+    for name in ("RELEASE", "ATTESTATIONS", "CERTS", "THRESHOLD"):
+        command.add_argument(name.lower(), metavar=name)
+    command.set_defaults(run=attestations)
+    args = parser.parse_args()
+    work = None
+    try:
+        work = work_folder()
+        return args.run(args, work)
+    except CannotCheck as error:
+        print(error, file=sys.stderr)
+    except OSError as error:
+        print(f"could not check: {error.strerror} ({error.filename!r})", file=sys.stderr)
+    except KeyboardInterrupt:
+        print("could not check: interrupted", file=sys.stderr)
+    except Exception as error:  # a fault of the checker's own is still no verdict
+        print(f"could not check: an internal error of the checker ({type(error).__name__}: {error!r})",
+              file=sys.stderr)
+    finally:
+        if work:
+            shutil.rmtree(work, ignore_errors=True)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())
