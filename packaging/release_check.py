@@ -51,6 +51,10 @@ RELEASE_LIMIT = 1 << 30  # and beyond any whole release
 KEY_LIMIT = 60 << 10  # a key goes to sqop through a pipe, which holds at least 64 KiB
 SIGNATURE_LIMIT = 1 << 20
 SUM_LINE = re.compile(rb"([0-9a-f]{64})  ([A-Za-z0-9][A-Za-z0-9._+~-]*)\n")
+# A line of `sqop verify`: the signature's time, the signing (sub)key's fingerprint, the primary key's,
+# then perhaps words of sqop's own; a line of any other form (a warning, say) names no key.
+VERIFIED = re.compile(rb"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z ([0-9A-F]{40}|[0-9A-F]{64}) "
+                      rb"([0-9A-F]{40}|[0-9A-F]{64})(?: .*)?")
 BUILDER = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*")
 ZIP_ENTRY = re.compile(r"(LICENSE|README\.md|CHANGELOG\.md|THIRD-PARTY-NOTICES\.txt|Tarnwick\.example\.cfg"
                        r"|Tarnwick\.task\.xml|tarnwick\.exe|tarnwickw\.exe|doc/([a-z-]+\.md)?)")
@@ -225,8 +229,8 @@ def signed_by(work, name, signature, cert, data):
     os.unlink(sig_path)
     if done.returncode != 0:
         return []
-    return sorted({line.split()[2] for line in done.stdout.decode("ascii", "replace").splitlines()
-                   if len(line.split()) > 2})
+    lines = (VERIFIED.fullmatch(line) for line in done.stdout.split(b"\n"))
+    return sorted({found[2].decode() for found in lines if found})
 
 
 # --- The release ---
@@ -260,7 +264,8 @@ def read_release(path):
     for line in sums.splitlines(keepends=True):
         found = SUM_LINE.fullmatch(line)
         if not found:
-            return None, f"SHA256SUMS holds a line that is not a sum and a file name: {line!r}"
+            shown = repr(line[:200]) + (" ..." if len(line) > 200 else "")
+            return None, f"SHA256SUMS holds a line that is not a sum and a file name: {shown}"
         name = found[2].decode()
         if name in listed or name in ("SHA256SUMS", "SHA256SUMS.asc"):
             return None, f"SHA256SUMS lists {name!r} twice, or its own name"
