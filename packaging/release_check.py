@@ -38,6 +38,7 @@ import os
 import re
 import secrets
 import shutil
+import signal
 import stat
 import subprocess
 import sys
@@ -416,10 +417,21 @@ def rebuild(release, work):
     env = {key: value for key, value in os.environ.items() if not key.startswith("TARNWICK_")}
     env["SOURCE_DATE_EPOCH"] = release.epoch
     env["TARNWICK_PUBLISHER"] = release.publisher
+    env["TMPDIR"] = work  # the compilers' temporary files go with the work folder too
     with open(os.path.join(work, "build.log"), "wb") as log:
         for step in (["cmake", "--preset", "release", f"-DTARNWICK_SIGNATURES={work}/signatures"],
                      ["cmake", "--build", "--preset", "release"], ["cpack", "--preset", "release"]):
-            if subprocess.run(step, cwd=source, env=env, stdout=log, stderr=subprocess.STDOUT).returncode != 0:
+            # In a process group of its own, ended with the check: a signal that stops the check
+            # reaches the check alone, and would leave the compilers writing on.
+            process = subprocess.Popen(step, cwd=source, env=env, stdout=log, stderr=subprocess.STDOUT,
+                                       start_new_session=True)
+            try:
+                process.wait()
+            finally:
+                if process.returncode is None:
+                    os.killpg(process.pid, signal.SIGKILL)
+                    process.wait()
+            if process.returncode != 0:
                 with open(log.name, "rb") as said:
                     sys.stderr.write(b"\n".join(said.read().splitlines()[-20:]).decode("utf-8", "replace") + "\n")
                 raise CannotCheck("the release could not be rebuilt from this source")
@@ -637,8 +649,18 @@ def attestations(args, work):
     return 1
 
 
+def stopped(signum, frame):
+    raise KeyboardInterrupt
+
+
 def main():
+    if sys.stdout is None:  # no verdict could be said
+        print("could not check: standard output is closed", file=sys.stderr)
+        return 2
     sys.stdout.reconfigure(line_buffering=True, errors="backslashreplace")
+    # Stopped by kill, by timeout or with its terminal, the check still removes its work folder.
+    signal.signal(signal.SIGTERM, stopped)
+    signal.signal(signal.SIGHUP, stopped)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
