@@ -19,7 +19,8 @@
       ATTESTATIONS/<version>/*/SHA256SUMS.asc; keys are told apart by their primary fingerprints.
 
 Exits 0 yes; 1 no (the last line says why); 2 when it could not check: usage, a missing tool, an
-input of the checker's own that cannot be read, a checkout at another commit, a rebuild that failed.
+input of the checker's own that cannot be read, a checkout at another commit, a rebuild that failed,
+a stop by Ctrl-C, SIGTERM or SIGHUP.
 
 Everything read from outside (the release, the attestations, the certificates and keys) is read by
 one reader: each file opened once, without following a link at any step of its path, only when it
@@ -659,9 +660,11 @@ def main():
         print("could not check: standard output is closed", file=sys.stderr)
         return 2
     sys.stdout.reconfigure(line_buffering=True, errors="backslashreplace")
-    # Stopped by kill, by timeout or with its terminal, the check still removes its work folder.
-    signal.signal(signal.SIGTERM, stopped)
-    signal.signal(signal.SIGHUP, stopped)
+    # Stopped by kill, by timeout or with its terminal, the check still removes its work folder;
+    # a signal ignored (as nohup ignores SIGHUP) stays ignored.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        if signal.getsignal(number) != signal.SIG_IGN:
+            signal.signal(number, stopped)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
