@@ -19,7 +19,8 @@
       ATTESTATIONS/<version>/*/SHA256SUMS.asc; keys are told apart by their primary fingerprints.
 
 Exits 0 yes; 1 no (the last line says why); 2 when it could not check: usage, a missing tool, an
-input of the checker's own that cannot be read, a checkout at another commit, a rebuild that failed.
+input of the checker's own that cannot be read, a checkout at another commit, a rebuild that failed,
+a stop by Ctrl-C, SIGTERM or SIGHUP.
 
 Everything read from outside (the release, the attestations, the certificates and keys) is read by
 one reader: each file opened once, without following a link at any step of its path, only when it
@@ -33,10 +34,12 @@ import dataclasses
 import errno
 import hashlib
 import io
+import lzma
 import os
 import re
 import secrets
 import shutil
+import signal
 import stat
 import subprocess
 import sys
@@ -50,6 +53,10 @@ RELEASE_LIMIT = 1 << 30  # and beyond any whole release
 KEY_LIMIT = 60 << 10  # a key goes to sqop through a pipe, which holds at least 64 KiB
 SIGNATURE_LIMIT = 1 << 20
 SUM_LINE = re.compile(rb"([0-9a-f]{64})  ([A-Za-z0-9][A-Za-z0-9._+~-]*)\n")
+# A line of `sqop verify`: the signature's time, the signing (sub)key's fingerprint, the primary key's,
+# then perhaps words of sqop's own; a line of any other form (a warning, say) names no key.
+VERIFIED = re.compile(rb"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z ([0-9A-F]{40}|[0-9A-F]{64}) "
+                      rb"([0-9A-F]{40}|[0-9A-F]{64})(?: .*)?")
 BUILDER = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*")
 ZIP_ENTRY = re.compile(r"(LICENSE|README\.md|CHANGELOG\.md|THIRD-PARTY-NOTICES\.txt|Tarnwick\.example\.cfg"
                        r"|Tarnwick\.task\.xml|tarnwick\.exe|tarnwickw\.exe|doc/([a-z-]+\.md)?)")
@@ -224,8 +231,8 @@ def signed_by(work, name, signature, cert, data):
     os.unlink(sig_path)
     if done.returncode != 0:
         return []
-    return sorted({line.split()[2] for line in done.stdout.decode("ascii", "replace").splitlines()
-                   if len(line.split()) > 2})
+    lines = (VERIFIED.fullmatch(line) for line in done.stdout.split(b"\n"))
+    return sorted({found[2].decode() for found in lines if found})
 
 
 # --- The release ---
@@ -259,18 +266,20 @@ def read_release(path):
     for line in sums.splitlines(keepends=True):
         found = SUM_LINE.fullmatch(line)
         if not found:
-            return None, f"SHA256SUMS holds a line that is not a sum and a file name: {line!r}"
+            shown = repr(line[:200]) + (" ..." if len(line) > 200 else "")
+            return None, f"SHA256SUMS holds a line that is not a sum and a file name: {shown}"
         name = found[2].decode()
         if name in listed or name in ("SHA256SUMS", "SHA256SUMS.asc"):
             return None, f"SHA256SUMS lists {name!r} twice, or its own name"
         listed[name] = found[1].decode()
-    files = {}
+    files, total = {}, 0
     for name, digest in listed.items():
         try:
             files[name] = read_file(folder, name)
         except Unfit as unfit:
             return None, f"{unfit}, and SHA256SUMS lists it"
-        if sum(map(len, files.values())) > RELEASE_LIMIT:
+        total += len(files[name])  # kept as it goes: summed again for each file, a long list took hours
+        if total > RELEASE_LIMIT:
             return None, f"the files SHA256SUMS lists are larger than {RELEASE_LIMIT >> 20} MiB together"
         if hashlib.sha256(files[name]).hexdigest() != digest:
             return None, f"{name} differs from its line in SHA256SUMS: the release's files do not match its sums"
@@ -301,7 +310,7 @@ def read_zip(release, arch):
     try:
         archive = zipfile.ZipFile(io.BytesIO(release.files[zip_name]))
         entries = archive.infolist()
-        names = [entry.filename for entry in entries]
+        names = set()
         for entry in entries:
             if entry.flag_bits & 0x1:
                 return f"{zip_name}: refused: the entry {entry.filename!r} is encrypted"
@@ -309,8 +318,10 @@ def read_zip(release, arch):
                 return f"{zip_name}: refused: the entry {entry.filename!r} is a symbolic link"
             if not ZIP_ENTRY.fullmatch(entry.filename):
                 return f"{zip_name}: refused: the entry {entry.filename!r} is not one of the release's files"
-            if names.count(entry.filename) > 1:
+            # A set, not a count of each: a zip of a million entries must not take hours.
+            if entry.filename in names:
                 return f"{zip_name}: refused: the entry {entry.filename!r} is there twice"
+            names.add(entry.filename)
         for exe in EXES:
             if exe not in names:
                 return f"{zip_name}: {exe} is missing"
@@ -319,7 +330,9 @@ def read_zip(release, arch):
             if len(data) > 64 << 20:
                 return f"{zip_name}: {exe} is far larger than any release's"
             release.exes[arch, exe] = data
-    except (zipfile.BadZipFile, RuntimeError, NotImplementedError, zlib.error, EOFError, ValueError) as error:
+    # bz2 says a bad stream with OSError, lzma with its own error.
+    except (zipfile.BadZipFile, RuntimeError, NotImplementedError, zlib.error, lzma.LZMAError, EOFError,
+            ValueError, OSError) as error:
         return f"{zip_name}: not a zip that can be read ({str(error)!r})"
     return None
 
@@ -406,10 +419,21 @@ def rebuild(release, work):
     env = {key: value for key, value in os.environ.items() if not key.startswith("TARNWICK_")}
     env["SOURCE_DATE_EPOCH"] = release.epoch
     env["TARNWICK_PUBLISHER"] = release.publisher
+    env["TMPDIR"] = work  # the compilers' temporary files go with the work folder too
     with open(os.path.join(work, "build.log"), "wb") as log:
         for step in (["cmake", "--preset", "release", f"-DTARNWICK_SIGNATURES={work}/signatures"],
                      ["cmake", "--build", "--preset", "release"], ["cpack", "--preset", "release"]):
-            if subprocess.run(step, cwd=source, env=env, stdout=log, stderr=subprocess.STDOUT).returncode != 0:
+            # In a process group of its own, ended with the check: a signal that stops the check
+            # reaches the check alone, and would leave the compilers writing on.
+            process = subprocess.Popen(step, cwd=source, env=env, stdout=log, stderr=subprocess.STDOUT,
+                                       start_new_session=True)
+            try:
+                process.wait()
+            finally:
+                if process.returncode is None:
+                    os.killpg(process.pid, signal.SIGKILL)
+                    process.wait()
+            if process.returncode != 0:
                 with open(log.name, "rb") as said:
                     sys.stderr.write(b"\n".join(said.read().splitlines()[-20:]).decode("utf-8", "replace") + "\n")
                 raise CannotCheck("the release could not be rebuilt from this source")
@@ -627,8 +651,20 @@ def attestations(args, work):
     return 1
 
 
+def stopped(signum, frame):
+    raise KeyboardInterrupt
+
+
 def main():
+    if sys.stdout is None:  # no verdict could be said
+        print("could not check: standard output is closed", file=sys.stderr)
+        return 2
     sys.stdout.reconfigure(line_buffering=True, errors="backslashreplace")
+    # Stopped by kill, by timeout or with its terminal, the check still removes its work folder;
+    # a signal ignored (as nohup ignores SIGHUP) stays ignored.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        if signal.getsignal(number) != signal.SIG_IGN:
+            signal.signal(number, stopped)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)

@@ -107,6 +107,7 @@ hostile_release() { # KIND STATUS PHRASE
   SHA256SUMS-link) mv SHA256SUMS elsewhere && ln -s elsewhere SHA256SUMS ;;
   escapes) : >"$(printf 'z\r\033[2Kagreed: bob\033[30;40m')" ;;
   dots) : >..x ;;
+  many) seq -f f%06g 100000 | xargs touch && sha256sum f0* >>SHA256SUMS ;;
   esac
   agree "$work/h" 2 "$2" && grep -qF -- "$3" "$work/said" && ! grep -q "$(printf '\033')" "$work/said" &&
     tail -n 1 "$work/said" | grep -qF -e "$3" -e "builders agree"
@@ -183,6 +184,7 @@ FIFO 1 '$file' is not a regular file
 SHA256SUMS-link 1 'SHA256SUMS' is a link
 escapes 0 'z\\r\\x1b[2Kagreed: bob\\x1b[30;40m'
 dots 0 '..x'
+many 1 only 0 builders agree
 EOF
 check "two subkeys of one key in two certificate files count once" subkeys
 for where in folder .asc.new; do check "attest refuses a link planted at $where" planted $where; done
