@@ -20,6 +20,7 @@ TEST(UntrustedSddlReasonTest, LeavesChangeToAdministratorsSystemAndTheUser) {
     std::string reason;  // its start; empty: trusted
   } rows[] = {
       {"made by an administrator in C:\\", made(me, high), ""},
+      {"made by an administrator, owned by Administrators", made("BA", high), ""},
       {"after the icacls lines", "O:BAD:PAI(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)", ""},
       {"by Group Policy, as SYSTEM", made("SY", high), ""},
       {"owned by TrustedInstaller",
