@@ -44,9 +44,7 @@ set(CPACK_TARNWICK_GPG_KEY ${TARNWICK_GPG_KEY})
 # Who publishes the release: the supplier and author of its SBOMs, the Manufacturer of its MSIs
 # (the publisher Windows' Apps list shows) and winget's publisher. The MSIs' tables have the
 # neutral code page, which holds ASCII alone: any other character would be lost or changed there.
-if("${TARNWICK_PUBLISHER}" STREQUAL "")
-  set(TARNWICK_PUBLISHER "Tarnwick developers")
-endif()
+include(${PROJECT_SOURCE_DIR}/packaging/publisher.cmake)
 # winget's manifests, which repeat the Manufacturer, take 256 characters at most.
 string(LENGTH "${TARNWICK_PUBLISHER}" length)
 if(NOT TARNWICK_PUBLISHER MATCHES "^[ -~]+$" OR length GREATER 256)
@@ -54,9 +52,6 @@ if(NOT TARNWICK_PUBLISHER MATCHES "^[ -~]+$" OR length GREATER 256)
   message(FATAL_ERROR "TARNWICK_PUBLISHER must be 1 to 256 printable ASCII characters (letters, digits, spaces, punctuation): the MSI's Manufacturer holds nothing else")
 endif()
 message(STATUS "Publisher: ${TARNWICK_PUBLISHER}")
-# On a command line a "$<" would start a generator expression, and ";" split the value.
-string(REPLACE "$<" "$<1:$><" publisher "${TARNWICK_PUBLISHER}")
-string(REPLACE ";" "$<SEMICOLON>" publisher "${publisher}")
 
 # Each from its Windows preset, into a folder of this build, without tests.
 set(release_presets windows windows64)
@@ -75,7 +70,7 @@ foreach(preset arch IN ZIP_LISTS release_presets release_arches)
   add_custom_target(release_${arch} ALL
     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_EPOCH}
       ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} --preset ${preset} -B ${sub} -DBUILD_TESTING=OFF
-      -DTARNWICK_SIGNING_SETTINGS=${tarnwick_settings_file} -DTARNWICK_PUBLISHER=${publisher}
+      -DTARNWICK_SIGNING_SETTINGS=${tarnwick_settings_file} -DTARNWICK_PUBLISHER=${tarnwick_publisher_argument}
     COMMAND ${CMAKE_COMMAND} --build ${sub}
     COMMAND ${CMAKE_COMMAND} -E chdir ${sub} ${CMAKE_CPACK_COMMAND} -B ${sub}/package
     COMMAND ${CMAKE_COMMAND} -E copy ${sub}/package/${package}.zip ${sub}/package/${package}.msi

@@ -42,15 +42,10 @@ find_program(MSIBUILD msibuild)
 find_program(FAKETIME faketime)
 if(WIXL AND MSIBUILD AND FAKETIME)
   # The MSI's Manufacturer: the release hands its publisher on (checked there).
-  if("${TARNWICK_PUBLISHER}" STREQUAL "")
-    set(TARNWICK_PUBLISHER "Tarnwick developers")
-  endif()
-  # On a command line a "$<" would start a generator expression, and ";" split the value.
-  string(REPLACE "$<" "$<1:$><" publisher "${TARNWICK_PUBLISHER}")
-  string(REPLACE ";" "$<SEMICOLON>" publisher "${publisher}")
+  include(${PROJECT_SOURCE_DIR}/packaging/publisher.cmake)
   set(TARNWICK_MSI_STAGE ${PROJECT_BINARY_DIR}/msi-stage)
   set(TARNWICK_MSI_COMMAND ${CMAKE_COMMAND} -DSTAGE=${TARNWICK_MSI_STAGE} -DARCH=${windows_arch}
-    -DEPOCH=${TARNWICK_EPOCH} -DPUBLISHER=${publisher})
+    -DEPOCH=${TARNWICK_EPOCH} -DPUBLISHER=${tarnwick_publisher_argument})
   add_custom_command(OUTPUT ${TARNWICK_MSI}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${TARNWICK_MSI_STAGE}
     COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${TARNWICK_MSI_STAGE}
