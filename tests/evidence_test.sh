@@ -83,9 +83,9 @@ refused_origin() { # ORIGIN: no provenance, and no "s3cret" said
   ! "$top/packaging/provenance.py" "$release" "$work/r.json" "$version" 0 "$head" "$1" "" /usr/bin/c++ 2>"$work/said" &&
     ! grep -q s3cret "$work/said" && [ ! -e "$work/r.json" ]
 }
-attest() { # BUILDER: attests from a clone of its own
-  rm -rf "$work/$1" && git clone -q "$top" "$work/$1" &&
-    "$work/$1/packaging/release_check.py" attest "$release" "$1" "$work/$1.key" "$work/attestations"
+attest() { # BUILDER [NAME=VALUE...]: attests from a clone of its own, with NAME=VALUE in its environment
+  builder=$1 && shift && rm -rf "$work/$builder" && git clone -q "$top" "$work/$builder" && env "$@" \
+    "$work/$builder/packaging/release_check.py" attest "$release" "$builder" "$work/$builder.key" "$work/attestations"
 }
 agree() { # RELEASE THRESHOLD STATUS [ATTESTATIONS [CERTS]]: the builders' check ends with STATUS
   status=0 && timeout 60 "$top/packaging/release_check.py" attestations "$1" "${4:-$work/attestations}" \
@@ -186,7 +186,7 @@ check "an ext:: origin, a command line: no URI" source_from "ext::ssh -i /home/c
 check "changed source: no source claimed" source_from "" absent "$head with uncommitted changes"
 check "an origin whose credentials cannot be told apart: refused" refused_origin "https:/ci-bot:s3cret@git.example.org/x.git"
 check "the first builder attests" attest first
-check "the second builder attests" attest second
+check "the second builder attests, with compiler flags of its own" attest second CXXFLAGS=-O0 DEB_CXXFLAGS_APPEND=-O0
 mkdir "$work/attestations/$version/stranger"
 sqop sign --as=text "$work/stranger.key" <"$release/SHA256SUMS" >"$work/attestations/$version/stranger/SHA256SUMS.asc"
 check "two builders meet a threshold of two" agree "$release" 2 0
