@@ -129,9 +129,8 @@ chmod o-w "$config"
 if [ "$mode" = syslog-inside ]; then
   rm -f "$config" && mkfifo "$config"
   check "a FIFO" "${planted%%: Writable*}: Not a regular file."
-  # The owner's primary group is the owner's own only when it bears the owner's name (a directory
-  # may give one group to all its users unlisted), lists no one else, and is no one else's primary
-  # group: each with these users and groups alone.
+  # The owner's primary group is its own only when named as the owner (a directory may give one
+  # group to all its users unlisted), with no other member, and no one else's primary group.
   rm -f "$config" && printf '%s %s4\n' "$rec" "$out" >"$config"
   chmod 664 "$config"
   me=$(id -un) gid=$(id -g)
