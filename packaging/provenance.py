@@ -115,4 +115,5 @@ def main():
         file.write("\n")
 
 
-main()
+if __name__ == "__main__":
+    main()
