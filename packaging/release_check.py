@@ -163,7 +163,7 @@ def read_file(folder, name, limit=FILE_LIMIT):
         while chunk := os.read(fd, 1 << 20):
             size += len(chunk)
             if size > limit:
-                raise Unfit(f"{name!r} is larger than {limit >> 20} MiB")
+                raise Unfit(f"{name!r} is larger than " + (f"{limit >> 20} MiB" if limit >> 20 else f"{limit >> 10} KiB"))
             chunks.append(chunk)
         return b"".join(chunks)
     finally:
@@ -867,11 +867,12 @@ def builders_links(args, release, keys, links):
     owner = {}  # each key and subkey: its primary key
     for fingerprint, key in keys.items():
         owner.update({sub: fingerprint for sub in key.get("subkeys", {})}, **{fingerprint: fingerprint})
+    where = ("sources", "tarnwick", release.version, "metadata")
+    looked_for = os.path.join(args.attestations, "<builder>", *where)
     try:
         top = open_folder(args.attestations)
     except Unfit as unfit:
-        raise CannotCheck(f"no attestations: {unfit}") from None
-    where = ("sources", "tarnwick", release.version, "metadata")
+        raise CannotCheck(f"no attestations: {unfit} (looked for {looked_for!r})") from None
     agreed = {}  # primary fingerprint: the first builder whose link it signed
     try:
         for builder in names_in(top):
