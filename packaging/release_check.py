@@ -292,7 +292,10 @@ def stop_gnupg(work):
     """Ends the gpg-agent that signing started for the check's GnuPG home, if any."""
     home = os.path.join(work, "gnupg")
     if os.path.isdir(home) and shutil.which("gpgconf"):
-        subprocess.run(["gpgconf", "--homedir", home, "--kill", "gpg-agent"], capture_output=True, timeout=30)
+        try:
+            subprocess.run(["gpgconf", "--homedir", home, "--kill", "gpg-agent"], capture_output=True, timeout=30)
+        except (OSError, subprocess.TimeoutExpired):
+            pass  # the work folder goes all the same
 
 
 def gpg(home, *arguments, data=b""):
