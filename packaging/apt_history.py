@@ -147,6 +147,8 @@ def carry(args):
         except OSError as error:
             fail(f"TARNWICK_APT_HISTORY: no pool: {error.strerror}")
         for name in found:
+            if not stat.S_ISREG(os.lstat(os.path.join(args.history, POOL, name)).st_mode):
+                fail(f"TARNWICK_APT_HISTORY: {name!r}: not a regular file")
             if name not in listed:
                 fail(f"TARNWICK_APT_HISTORY: {name!r}: not in its signed Packages, so never signed with "
                      "the repository's key")
