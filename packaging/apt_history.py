@@ -186,7 +186,7 @@ def carry(args):
         if not listed:
             print("APT repository: no package in the history's signed Packages")
     with open(args.rows, "w") as file:
-        file.writelines(" ".join(row) + "\n" for row in sorted(rows))
+        file.writelines(line + "\n" for line in sorted(" ".join(row) for row in rows))
 
 
 def check(args):

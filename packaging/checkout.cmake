@@ -11,7 +11,7 @@
 # is written into the checkout's repository: the new objects go to a folder of this build's own.
 
 # Sets `out` to the first path (as git quotes it) at which `source` differs from its commit
-# HEAD, to "the index" when its index differs from HEAD, or to nothing when it does not differ or
+# HEAD, to "its index" when its index differs from HEAD, or to nothing when it does not differ or
 # is no git checkout. `binary`: the build folder, left out, and where the work is done.
 function(tarnwick_checkout_changes source binary out)
   set(${out} "" PARENT_SCOPE)
@@ -24,7 +24,7 @@ function(tarnwick_checkout_changes source binary out)
   endif()
   execute_process(COMMAND ${git} diff-index --cached --quiet HEAD -- RESULT_VARIABLE staged)
   if(staged)
-    set(${out} "the index" PARENT_SCOPE)
+    set(${out} "its index" PARENT_SCOPE)
     return()
   endif()
   execute_process(COMMAND ${git} rev-parse --path-format=absolute --git-path objects

@@ -31,8 +31,8 @@ if(TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE OR TARNWICK_OPENPGP_KEY O
 endif()
 include(${PROJECT_SOURCE_DIR}/packaging/checkout.cmake)
 tarnwick_checkout_changes(${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} changed)
-string(CONCAT what "uncommitted changes (first ${changed}: changed, or a file the commit lacks, "
-  "untracked or ignored, or one git is told not to check)")
+string(CONCAT what "uncommitted changes (first: ${changed}; a change counts wherever git is told "
+  "not to look, and so does a file the commit lacks, untracked or ignored)")
 if(changed AND tarnwick_signed_with_keys)
   tarnwick_refuse("The checkout has ${what}: a signed release is built from a commit alone (commit, "
     "stash or remove them first, or build from a fresh clone)")

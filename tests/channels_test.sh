@@ -79,7 +79,8 @@ history() { # FILE...: $work/history, the first release's repository with FILE..
   rm -rf "$work/history" && cp -r "$first/apt" "$work/history" && { [ $# -eq 0 ] || cp -P "$@" "$work/history/pool/main/t/tarnwick/"; } &&
     (cd "$work/history" && apt-ftparchive packages pool) >"$work/history/dists/stable/main/binary-$arch/Packages" &&
     cd "$work/history/dists/stable" && head=$(sed '/^MD5Sum:/,$d' Release) && rm ./*Release* &&
-    { echo "$head" && apt-ftparchive release . | sed -n '/^MD5Sum:/,$p'; } >Release && sqop inline-sign --as=clearsigned "$work/key" <Release >InRelease
+    { echo "$head" && apt-ftparchive release . | sed -n '/^MD5Sum:/,$p'; } >"$work/Release" && mv "$work/Release" . &&
+    sqop inline-sign --as=clearsigned "$work/key" <Release >InRelease
 }
 history_refused() { # SAID: the next release with $work/history as its history stops and says SAID
   cd "$work/next" && TARNWICK_OPENPGP_KEY="$work/key" TARNWICK_APT_HISTORY="$work/history" cmake --preset release >/dev/null &&
