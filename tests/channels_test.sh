@@ -92,12 +92,12 @@ tarnwick_deb() { # VERSION: $work/tarnwick_VERSION.deb, as dpkg-deb builds it
   mkdir -p "$work/t-$1/DEBIAN" && sed "s/^Package: .*/Package: tarnwick/; s/^Version: .*/Version: $1/" "$work/xdg/DEBIAN/control" \
     >"$work/t-$1/DEBIAN/control" && dpkg-deb -b "$work/t-$1" "$work/tarnwick_$1.deb" >/dev/null
 }
-two_controls() { # $work/two.deb: tarnwick 1.4.0 to dpkg-deb, 9.9.9 to apt-ftparchive (which reads the last control member)
+two_controls() ( # $work/two.deb: tarnwick 1.4.0 to dpkg-deb, 9.9.9 to apt-ftparchive (which reads the last control member)
   mkdir -p "$work/two/a" "$work/two/b" && cd "$work/two" && sed 's/^Package: .*/Package: tarnwick/; s/^Version: .*/Version: 1.4.0/' \
     "$work/xdg/DEBIAN/control" >a/control && sed 's/1.4.0/9.9.9/' a/control >b/control && echo 2.0 >debian-binary &&
     tar czf control.tar.gz -C a ./control && tar cf control.tar -C b ./control && tar czf data.tar.gz -T /dev/null &&
     ar rc "$work/two.deb" debian-binary control.tar.gz data.tar.gz control.tar
-}
+)
 texts() { # FOLDER: no text there but the changelogs names the first release's version
   find "$1" \( -name CHANGELOG.md -o -name changelog.gz \) -delete && find "$1" -name '*.gz' -exec gunzip {} + &&
     ! grep -rIlE "(^|[^0-9.])$(echo "$version" | sed 's/\./\\./g')([^0-9]|\$)" "$1"
