@@ -64,7 +64,7 @@ signed() {
     mkdir zip-$arch && (cd zip-$arch && cmake -E tar xf "$release"/tarnwick-*-$arch.zip)
     msiextract -C msi-$arch "$release"/tarnwick-*-$arch.msi >/dev/null
   done
-  ls "$release"/*.msi >files && find zip-* msi-* -name '*.exe' >>files && [ "$(wc -l <files)" -eq 10 ]
+  ls "$release"/*.msi >files && find zip-* msi-* -name '*.exe' >>files && [ "$(wc -l <files)" -eq 10 ] || return 1
   while IFS= read -r file; do
     osslsigncode verify -CAfile "$keys/ca.pem" -in "$file" 2>&1 | grep -q "Subject: /CN=${1:-good}$" || return 1
   done <files
