@@ -156,7 +156,7 @@ if(CPACK_TARNWICK_RELEASE)
   if(CPACK_TARNWICK_BUNDLE_CERT)
     if(NOT EXISTS ${CPACK_TARNWICK_SIGN_PASSWORD})
       set(failed 1)
-      set(error "the key's password is gone with the last release's end: build again (cmake --workflow --preset release)")
+      set(error "TARNWICK_SIGN_PASSWORD_FILE is gone: ${CPACK_TARNWICK_SIGN_PASSWORD}")
       tarnwick_stop_if_failed("Sigstore bundle")
     endif()
     execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sigstore_bundle.py

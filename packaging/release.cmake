@@ -103,7 +103,7 @@ if((TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE) AND NOT TARNWICK_SIGNAT
   endif()
   execute_process(COMMAND ${TARNWICK_PYTHON} ${PROJECT_SOURCE_DIR}/packaging/sigstore_bundle.py
       ${CPACK_TARNWICK_BUNDLE_CERT} "${TARNWICK_SIGN_PKCS12}" "${TARNWICK_SIGN_PKCS11_MODULE}"
-      "${TARNWICK_SIGN_PKCS11_KEY}" ${tarnwick_password}
+      "${TARNWICK_SIGN_PKCS11_KEY}" ${TARNWICK_SIGN_PASSWORD_FILE}
     RESULT_VARIABLE failed ERROR_VARIABLE said)
   if(failed)
     string(STRIP "${said}" said)
@@ -112,7 +112,7 @@ if((TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE) AND NOT TARNWICK_SIGNAT
   foreach(setting TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_PKCS11_KEY)
     set(CPACK_${setting} "${${setting}}")
   endforeach()
-  set(CPACK_TARNWICK_SIGN_PASSWORD ${tarnwick_password})
+  set(CPACK_TARNWICK_SIGN_PASSWORD ${TARNWICK_SIGN_PASSWORD_FILE})
   message(STATUS "Sigstore bundle: the provenance signed with the Authenticode key")
 else()
   message(STATUS "Sigstore bundle: not made (no Authenticode key given)")
