@@ -155,7 +155,7 @@ Pin-Priority: -1
 # files and Debian's own `intoto` (its rebuilders, its key, its expired layout, NoFail) is read
 # before any file named after it.
 if(CPACK_TARNWICK_INTOTO_BUILDERS)
-  execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/release_check.py
+  execute_process(COMMAND ${CPACK_TARNWICK_SOURCE_DIR}/packaging/release_check.py
       layout ${CPACK_TARNWICK_INTOTO_BUILDERS} ${CPACK_TARNWICK_INTOTO_THRESHOLD}
       ${CPACK_TARNWICK_INTOTO_EXPIRES} ${CPACK_TARNWICK_INTOTO_KEY} ${apt}/tarnwick.layout
     OUTPUT_VARIABLE said RESULT_VARIABLE failed ERROR_VARIABLE error)

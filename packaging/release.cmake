@@ -109,7 +109,8 @@ endif()
 # in TARNWICK_INTOTO_BUILDERS must have recorded the same bytes, until TARNWICK_INTOTO_EXPIRES. It
 # is made once now, into this build's own folder, so that a key in-toto cannot use, a certificate,
 # the number or the day is refused before anything is built; the package step makes it again, into
-# dist/apt/. in-toto takes the key as a file: gpg's own is exported for it into that folder.
+# dist/apt/. in-toto takes the key as a file: gpg's own is exported for it into that folder. The
+# script runs as it says, on Debian's python3, whose in-toto modules it needs.
 set(tarnwick_intoto_settings TARNWICK_INTOTO_BUILDERS TARNWICK_INTOTO_THRESHOLD TARNWICK_INTOTO_EXPIRES)
 foreach(setting ${tarnwick_intoto_settings})
   if(NOT ${setting} AND (TARNWICK_INTOTO_BUILDERS OR TARNWICK_INTOTO_THRESHOLD OR TARNWICK_INTOTO_EXPIRES))
@@ -127,7 +128,7 @@ elseif(TARNWICK_INTOTO_BUILDERS)
     execute_process(COMMAND gpg --batch --armor --export-secret-keys ${TARNWICK_GPG_KEY}
       OUTPUT_FILE ${CPACK_TARNWICK_INTOTO_KEY} ERROR_QUIET)
   endif()
-  execute_process(COMMAND ${TARNWICK_PYTHON} ${PROJECT_SOURCE_DIR}/packaging/release_check.py layout
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/release_check.py layout
       ${TARNWICK_INTOTO_BUILDERS} ${TARNWICK_INTOTO_THRESHOLD} ${TARNWICK_INTOTO_EXPIRES}
       ${CPACK_TARNWICK_INTOTO_KEY} ${tarnwick_checks}/probe.layout
     RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
