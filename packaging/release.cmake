@@ -127,6 +127,8 @@ elseif(TARNWICK_INTOTO_BUILDERS)
     set(CPACK_TARNWICK_INTOTO_KEY ${tarnwick_checks}/intoto-key.asc)
     execute_process(COMMAND gpg --batch --armor --export-secret-keys ${TARNWICK_GPG_KEY}
       OUTPUT_FILE ${CPACK_TARNWICK_INTOTO_KEY} ERROR_QUIET)
+    # Gone at the end of the release, like the passwords' copies: a build after that makes it again.
+    set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CPACK_TARNWICK_INTOTO_KEY})
   endif()
   execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/release_check.py layout
       ${TARNWICK_INTOTO_BUILDERS} ${TARNWICK_INTOTO_THRESHOLD} ${TARNWICK_INTOTO_EXPIRES}
