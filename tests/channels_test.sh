@@ -159,47 +159,51 @@ check "a history package with the name of the release's own is refused" refused 
 check "a history package of another name is refused" refused "$work/xdg-utils_1.1.deb" "'xdg-utils', not of tarnwick"
 check "a history package that is a link is refused" refused "$work/link.deb" "not a regular file"
 
-# apt-transport-in-toto set up as doc/deploy.md says, from the next release's apt/ files, in a client folder: the real
-# apt-get and method install into a root of its own, the repository and the builders' links served over loopback HTTP.
-# The links are in-toto-run's over the release's files by bare name (SHA256SUMS and what it lists), as attest's are.
-fpr() { gpg_ --with-colons --list-keys "$1" | awk -F: '/^fpr/ { print $10; exit }'; }
+# apt-transport-in-toto set up as doc/deploy.md says, from the next release's apt/ files, in a client folder:
+# the real apt-get and method install into a root of its own, the repository and the builders' links served
+# over loopback HTTP. The links are in-toto-run's over the release's files by bare name (SHA256SUMS and what
+# it lists), as attest's are; `changed` is a builder's over a .deb of other bytes, which `resigned` serves.
 link() { # NAME KEY FOLDER: builder NAME's folder, with KEY's link over the files in FOLDER
-  l=$work/srv/$1/sources/tarnwick/$next && mkdir -p "$l" && (cd "$l" && in-toto-run -n rebuild -x -g "$(fpr "$2")" \
-    --gpg-home "$work/gnupg" --base-path "$3" -p SHA256SUMS $(cut -c67- "$3/SHA256SUMS") && mv rebuild.*.link metadata)
+  l=$work/srv/$1/sources/tarnwick/$next && k=$(gpg_ --with-colons -k "$2" | awk -F: '/^fpr/ { print $10; exit }') &&
+    mkdir -p "$l" && (cd "$l" && in-toto-run -n rebuild -x -g "$k" --gpg-home "$work/gnupg" --base-path "$3" \
+    -p SHA256SUMS $(cut -c67- "$3/SHA256SUMS") && mv rebuild.*.link metadata)
 }
-cp -r "$dist" "$work/other" && printf x >>"$work/other/$deb" && (resum "$work/other" "$deb") && cp -r "$repo" "$work/srv/apt"
+cp -r "$dist" "$work/other" && dpkg-deb -R "$dist/$deb" "$work/rebuilt" && echo >>"$work/rebuilt/usr/share/doc/tarnwick/README.md" &&
+  dpkg-deb -b "$work/rebuilt" "$work/other/$deb" >/dev/null && (resum "$work/other" "$deb")
 link one builder1 "$dist" && link two builder2 "$dist" && link changed builder2 "$work/other" && link stranger stranger "$dist"
-cp -r "$repo" "$work/srv/resigned" && (cd "$work/srv/resigned" && cp "$work/other/$deb" pool/main/t/tarnwick/ && p=dists/stable/main/binary-$arch/Packages &&
-  apt-ftparchive packages pool >$p && gzip -9nkf $p && cd dists/stable && head=$(sed '/^MD5Sum:/,$d' Release) && rm ./*Release* &&
-  { echo "$head" && apt-ftparchive release . | sed -n '/^MD5Sum:/,$p'; } | sqop inline-sign --as=clearsigned "$work/key" >InRelease)
+cp -r "$repo" "$work/srv/apt" && cp -r "$repo" "$work/srv/resigned" && cd "$work/srv/resigned" && cp "$work/other/$deb" pool/main/t/tarnwick/ &&
+  p=dists/stable/main/binary-$arch/Packages && apt-ftparchive packages pool >$p && gzip -9nkf $p && cd dists/stable &&
+  head=$(sed '/^MD5Sum:/,$d' Release) && rm ./*Release* && { echo "$head" && apt-ftparchive release . | sed -n '/^MD5Sum:/,$p'; } |
+  sqop inline-sign --as=clearsigned "$work/key" >InRelease && cd "$top"
 "$top/packaging/release_check.py" layout "$work/builders" 2 "$(date -u -d '30 days' +%F)" "$work/stranger.key" "$work/stranger.layout" >/dev/null
 /usr/bin/python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/srv" >"$work/server" 2>&1 & server=$!
 trap 'kill "$server"; gpgconf --homedir "$work/gnupg" --kill all; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 for _ in $(seq 50); do port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$work/server") && [ -n "$port" ] && break; sleep 0.2; done
 c=$work/client layout=$dist/apt/tarnwick.layout
-client() { # LAYOUT BUILDER...: the release's client files in place, naming these builders' folders (and Debian's file, given $debian)
+client() { # LAYOUT BUILDER...: the release's client files in place, naming these builders (and Debian's file, given $debian)
   rm -rf "$c" && mkdir -p "$c/parts" "$c/root/var/lib/dpkg/info" "$c/root/var/lib/dpkg/updates" && mkdir -m 700 "$c/gnupg" &&
-    cp "$work/status" "$c/root/var/lib/dpkg/" && cp "$1" "$c/tarnwick.layout" && shift && ${debian:+cp /etc/apt/apt.conf.d/intoto "$c/parts/"} &&
+    cp "$work/status" "$c/root/var/lib/dpkg/" && cp "$1" "$c/tarnwick.layout" && shift &&
+    ${debian:+cp /etc/apt/apt.conf.d/intoto "$c/parts/"} &&
     gpg --homedir "$c/gnupg" --batch --import "$dist/apt/tarnwick-archive-keyring.asc" 2>/dev/null &&
     sed "s|/etc/intoto/tarnwick/|$c/|" "$dist/apt/zz-tarnwick-intoto" >"$c/parts/zz-tarnwick-intoto" &&
     for b; do sed -i "/^APT::Intoto::Rebuilders {/a \"http://127.0.0.1:$port/$b\";" "$c/parts/zz-tarnwick-intoto"; done
 }
 through() { # REPOSITORY ARGUMENTS...: apt-get through the method, into the client's root
-  r=$1 && shift && parts=$c/parts more="Dir::State::status \"$c/root/var/lib/dpkg/status\"; DPkg::Options { \"--root=$c/root\"; };" \
-    apt_get "intoto://127.0.0.1:$port/$r" "$keyring" "$@" >"$c/said" 2>&1
+  r=$1 && shift && parts=$c/parts more="Dir::State::status \"$c/root/var/lib/dpkg/status\";
+    DPkg::Options { \"--root=$c/root\"; };" apt_get "intoto://127.0.0.1:$port/$r" "$keyring" "$@" >"$c/said" 2>&1
 }
 has() { dpkg-query --admindir="$c/root/var/lib/dpkg" -W -f '${Version} ${Status}' tarnwick | grep -qx "$1 install ok installed"; }
 installs() {
-  debian=1 client "$layout" one two && through apt install -y tarnwick && has "$next" && [ -x "$c/root/usr/bin/tarnwick" ] &&
-    through apt purge -y tarnwick && ! has "$next" && [ ! -e "$c/root/usr/bin/tarnwick" ]
+  debian=1 client "$layout" one two && through apt install -y tarnwick && has "$next" &&
+    [ -x "$c/root/usr/bin/tarnwick" ] && through apt purge -y tarnwick && ! has "$next" && [ ! -e "$c/root/usr/bin/tarnwick" ]
 }
 kept_out() { # LAYOUT REPOSITORY BUILDER...: refused by in-toto, nothing downloaded, the first release still installed
-  l=$1 r=$2 && shift 2 && client "$l" "$@" && ! through "$r" install -y tarnwick && grep -q "In-toto verification for .* failed" "$c/said" &&
-    ! ls "$work/state/cache/archives/"*.deb && has "$version"
+  l=$1 r=$2 && shift 2 && client "$l" "$@" && ! through "$r" install -y tarnwick &&
+    grep -q "In-toto verification for .* failed" "$c/said" && ! ls "$work/state/cache/archives/"*.deb && has "$version"
 }
 expired() { # apt-get a day after the layout's last
-  mkdir "$work/late" && printf '#!/bin/sh\nexec faketime -f +31d /usr/bin/apt-get "$@"\n' >"$work/late/apt-get" && chmod +x "$work/late/apt-get" &&
-    PATH=$work/late:$PATH && kept_out "$layout" apt one two
+  mkdir "$work/late" && printf '#!/bin/sh\nexec faketime -f +31d /usr/bin/apt-get "$@"\n' >"$work/late/apt-get" &&
+    chmod +x "$work/late/apt-get" && PATH=$work/late:$PATH && kept_out "$layout" apt one two
 }
 debian_one() { grep -q 'NoFail {"true"}' /etc/apt/apt.conf.d/intoto && debian=1 kept_out "$layout" apt one; }
 check "in-toto: two builders' links meet a threshold of two, Debian's file beside the release's: installed, then purged" installs
@@ -210,7 +214,8 @@ check "in-toto: the repository re-signed with its key to serve other bytes is re
 check "in-toto: an expired layout refuses every install" expired
 check "in-toto: a layout signed by a key the configuration does not name is refused" kept_out "$work/stranger.layout" apt one two
 check "in-toto: Debian's own file, NoFail on, beside the release's does not let one link through" debian_one
-check "in-toto: a release key that sqop made is refused before the build, naming what works" sh -c "sqop generate-key x >'$work/sqop.key' &&
-  cd '$work/source' && ! TARNWICK_OPENPGP_KEY='$work/sqop.key' TARNWICK_INTOTO_BUILDERS='$work/builders' TARNWICK_INTOTO_THRESHOLD=2 \
-  TARNWICK_INTOTO_EXPIRES=2099-01-01 cmake --preset release >'$work/said' 2>&1 && tr -s '\n ' '  ' <'$work/said' | grep -q 'by in-toto.*gpg --quick-gen-key NAME ed25519 sign'"
+check "in-toto: a release key that sqop made is refused before the build, naming what works" sh -c "cd '$work/source' &&
+  sqop generate-key x >'$work/sqop.key' && ! TARNWICK_OPENPGP_KEY='$work/sqop.key' TARNWICK_INTOTO_BUILDERS='$work/builders' \
+  TARNWICK_INTOTO_THRESHOLD=2 TARNWICK_INTOTO_EXPIRES=2099-01-01 cmake --preset release >'$work/said' 2>&1 &&
+  tr -s '\n ' '  ' <'$work/said' | grep -q 'by in-toto.*gpg --quick-gen-key NAME ed25519 sign'"
 exit $failed
