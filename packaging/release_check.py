@@ -63,11 +63,12 @@ import zlib
 TOP = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 FILE_LIMIT = 256 << 20  # far beyond any file of a release
 RELEASE_LIMIT = 1 << 30  # and beyond any whole release
-KEY_LIMIT = 60 << 10  # a key goes to sqop through a pipe, which holds at least 64 KiB
+KEY_LIMIT = 60 << 10  # far beyond a key or certificate of one builder
 SIGNATURE_LIMIT = 1 << 20
 # A builder's link names a dozen files in a few KiB; this holds hundreds, and keeps a planted
 # megabyte from the parsers.
 LINK_LIMIT = 64 << 10
+LINK_FILES = LINK_LIMIT // 100  # the files a link of that size can name (each takes more)
 LAYOUT_LIMIT = 256 << 10  # a layout holds each builder's public key
 TOOL_LIMIT = 120  # seconds for one run of gpg, sqop, osslsigncode or git (the rebuild's steps have none)
 CHECK_LIMIT = 600  # seconds for the whole builders' check
@@ -163,7 +164,7 @@ def read_file(folder, name, limit=FILE_LIMIT):
         while chunk := os.read(fd, 1 << 20):
             size += len(chunk)
             if size > limit:
-                raise Unfit(f"{name!r} is larger than {limit >> 20} MiB")
+                raise Unfit(f"{name!r} is larger than " + (f"{limit >> 20} MiB" if limit >> 20 else f"{limit >> 10} KiB"))
             chunks.append(chunk)
         return b"".join(chunks)
     finally:
@@ -229,21 +230,6 @@ def run(command, data=b"", **options):
         raise CannotCheck(f"{command[0]} could not be run: {error.strerror}") from None
 
 
-def run_with_key(command, key, data=b""):
-    """Runs `command` + [a path from which the secret `key` is read once] with `data` on its
-    standard input: the key goes through a pipe, so that no copy of it is ever written to disk."""
-    read_end, write_end = os.pipe()
-    try:
-        os.write(write_end, key)
-        os.close(write_end)
-        write_end = -1
-        return run([*command, f"/dev/fd/{read_end}"], data, pass_fds=(read_end,))
-    finally:
-        os.close(read_end)
-        if write_end >= 0:
-            os.close(write_end)
-
-
 def last_line(process):
     """What a tool that failed said: its first line that names an error, or else its last line."""
     lines = [line.strip() for line in (process.stderr + process.stdout).decode("utf-8", "replace").splitlines()]
@@ -285,12 +271,19 @@ def intoto():
     return in_toto
 
 
+def told(error):
+    """What in-toto or gpg said in `error`, in one line, escaped."""
+    return repr(" ".join(str(error).split())[:300])
+
+
 def gnupg_home(work):
     """A GnuPG home of the check's own in the work folder, where every key and certificate is
     imported: in-toto signs and reads keys through gpg, which finds them by GNUPGHOME (in-toto
     would cut a --homedir at its spaces). The caller's own keyring is never read."""
     home = os.path.join(work, "gnupg")
     os.mkdir(home, 0o700)
+    # No gpg it runs may wait for a pass phrase: a key that has one is refused.
+    private(home, "gpg.conf", b"batch\nno-tty\npinentry-mode error\n")
     os.environ["GNUPGHOME"] = home
     return home
 
@@ -299,7 +292,10 @@ def stop_gnupg(work):
     """Ends the gpg-agent that signing started for the check's GnuPG home, if any."""
     home = os.path.join(work, "gnupg")
     if os.path.isdir(home) and shutil.which("gpgconf"):
-        subprocess.run(["gpgconf", "--homedir", home, "--kill", "gpg-agent"], capture_output=True, timeout=30)
+        try:
+            subprocess.run(["gpgconf", "--homedir", home, "--kill", "gpg-agent"], capture_output=True, timeout=30)
+        except (OSError, subprocess.TimeoutExpired):
+            pass  # the work folder goes all the same
 
 
 def gpg(home, *arguments, data=b""):
@@ -349,7 +345,7 @@ def public_key(home, fingerprint, what, shown):
     try:
         return securesystemslib.gpg.functions.export_pubkey(fingerprint)
     except Exception as error:
-        raise CannotCheck(f"{what} {shown!r} cannot be read by in-toto: {error}") from None
+        raise CannotCheck(f"{what} {shown!r} cannot be read by in-toto: {told(error)}") from None
 
 
 def sign(metablock, fingerprint, what):
@@ -357,7 +353,7 @@ def sign(metablock, fingerprint, what):
     try:
         return metablock.sign_gpg(fingerprint)
     except Exception as error:
-        raise CannotCheck(f"{what} could not be signed through in-toto: {error}") from None
+        raise CannotCheck(f"{what} could not be signed through in-toto: {told(error)}") from None
 
 
 def signing_key(home, data, what, shown):
@@ -372,7 +368,7 @@ def signing_key(home, data, what, shown):
         probe.verify_signature(public_key(home, fingerprint, what, shown))
     except Exception as error:
         raise CannotCheck(f"{what} {shown!r} cannot be used by in-toto: its signature does not verify "
-                          f"({error})") from None
+                          f"({told(error)})") from None
     return fingerprint
 
 
@@ -434,7 +430,7 @@ def make_layout(keys, threshold, expires, signer):
                              readme="Tarnwick's release: rebuilt byte for byte by enough builders")
         metablock = tools.models.metadata.Metablock(signed=made)
     except Exception as error:
-        raise CannotCheck(f"no layout can be made: {error}") from None
+        raise CannotCheck(f"no layout can be made: {told(error)}") from None
     sign(metablock, signer, "the layout")
     return metablock
 
@@ -768,7 +764,7 @@ def place(folder, name, data):
         fd = os.open(made, flags, 0o644, dir_fd=folder)
     except FileExistsError:
         if not stat.S_ISREG(os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode):
-            raise Unfit(f"{name!r} in the builder's folder is not a file") from None
+            raise Unfit(f"{name!r} is not a file") from None
         made = f".{name}.{secrets.token_hex(8)}"
         fd = os.open(made, flags, 0o644, dir_fd=folder)
     try:
@@ -794,6 +790,9 @@ def builder_link(release, fingerprint):
     products.update((name, {"sha256": hashlib.sha256(data).hexdigest()}) for name, data in release.files.items())
     link = tools.models.metadata.Metablock(signed=tools.models.link.Link(name=STEP, products=products))
     sign(link, fingerprint, "the link")
+    if len(repr(link)) > LINK_LIMIT:
+        raise CannotCheck(f"the link of {len(products)} files is larger than the builders' check reads "
+                          f"({LINK_LIMIT >> 10} KiB)")
     return repr(link).encode()
 
 
@@ -810,6 +809,9 @@ def attest(args, work):
     if why:
         print(why)
         return 1
+    if len(release.files) >= LINK_FILES:
+        raise CannotCheck(f"the release lists {len(release.files)} files, more than a link the builders' check "
+                          f"reads can name")
     # Served as it stands, the builder's folder is the address apt-transport-in-toto asks.
     parts = (args.builder, "sources", "tarnwick", release.version)
     shown = os.path.join(args.attestations, *parts, "metadata")
@@ -866,12 +868,14 @@ def builders_links(args, release, keys, links):
     tools = intoto()
     owner = {}  # each key and subkey: its primary key
     for fingerprint, key in keys.items():
-        owner.update({sub: fingerprint for sub in key.get("subkeys", {})}, **{fingerprint: fingerprint})
+        owner[fingerprint] = fingerprint
+        owner.update((subkey, fingerprint) for subkey in key.get("subkeys", {}))
+    where = ("sources", "tarnwick", release.version, "metadata")
+    looked_for = os.path.join(args.attestations, "<builder>", *where)
     try:
         top = open_folder(args.attestations)
     except Unfit as unfit:
-        raise CannotCheck(f"no attestations: {unfit}") from None
-    where = ("sources", "tarnwick", release.version, "metadata")
+        raise CannotCheck(f"no attestations: {unfit} (looked for {looked_for!r})") from None
     agreed = {}  # primary fingerprint: the first builder whose link it signed
     try:
         for builder in names_in(top):
@@ -891,9 +895,13 @@ def builders_links(args, release, keys, links):
                                                        signed=tools.models.link.Link.read(block["signed"]))
                 if len(signatures) != 1:
                     raise ValueError(f"it carries {len(signatures)} signatures, and a builder's link one")
+                if link.signed.name != STEP:
+                    raise ValueError(f"its step is {link.signed.name!r}, not {STEP!r}")
                 signer = signatures[0]["keyid"]
+            except CannotCheck:
+                raise
             except Exception as error:
-                print(f"not counted: {builder!r}: not a builder's in-toto link ({str(error)[:200]!r})")
+                print(f"not counted: {builder!r}: not a builder's in-toto link ({told(error)})")
                 continue
             if signer not in owner:
                 print(f"did not verify: {builder!r} (signed by the key {str(signer).upper()!r}, which the layout "
@@ -901,15 +909,17 @@ def builders_links(args, release, keys, links):
                 continue
             try:
                 link.verify_signature(keys[owner[signer]])
+            except CannotCheck:
+                raise
             except Exception as error:
-                print(f"did not verify: {builder!r} ({str(error)[:200]!r})")
+                print(f"did not verify: {builder!r} ({told(error)})")
                 continue
             fingerprint = owner[signer]
             if fingerprint in agreed:
                 print(f"counted once: {builder!r} (signed by the key {fingerprint.upper()}, as {agreed[fingerprint]!r})")
                 continue
             agreed[fingerprint] = builder
-            private(links, tools.models.link.FILENAME_FORMAT.format(step_name=link.signed.name, keyid=signer), data)
+            private(links, tools.models.link.FILENAME_FORMAT.format(step_name=STEP, keyid=signer), data)
             print(f"attested: {builder!r} (signed by the key {fingerprint.upper()})")
     finally:
         os.close(top)
@@ -917,6 +927,7 @@ def builders_links(args, release, keys, links):
 
 
 def too_long(signum, frame):
+    signal.alarm(1)  # again, should a handler of another's that takes any exception catch this one
     raise CannotCheck(f"could not check: the check took longer than {CHECK_LIMIT} s, and was stopped")
 
 
@@ -949,7 +960,14 @@ def check_attestations(args, work):
             policy = tools.models.metadata.Metablock(signatures=block["signatures"],
                                                      signed=tools.models.layout.Layout.read(block["signed"]))
         except Exception as error:
-            raise CannotCheck(f"the layout {args.layout!r} is not an in-toto layout ({str(error)[:200]!r})") from None
+            raise CannotCheck(f"the layout {args.layout!r} is not an in-toto layout ({told(error)})") from None
+        try:  # before any key of the layout is used
+            tools.verifylib.verify_layout_signatures(policy, signer_key)
+            tools.verifylib.verify_layout_expiration(policy.signed)
+        except Exception as error:
+            print(f"in-toto's verifier refuses the layout {args.layout!r}: {type(error).__name__}: "
+                  f"{told(error)}")
+            return 1
         keys = policy.signed.keys
     else:
         keys = builders_keys(home, read_certs(args.certs, work, home), args.certs)
@@ -965,6 +983,11 @@ def check_attestations(args, work):
     release, why = read_release(args.release)
     if why:
         print(why)
+        return 1
+    # in-toto's verifier would record and match each of them, to no end.
+    if len(release.files) >= LINK_FILES:
+        print(f"{args.release!r} lists {len(release.files)} files, more than a builder's link of at most "
+              f"{LINK_LIMIT >> 10} KiB can name: no builder's link can count")
         return 1
     links = os.path.join(work, "links")
     os.mkdir(links)
@@ -990,9 +1013,9 @@ def check_attestations(args, work):
         if isinstance(error, tools.exceptions.LinkNotFoundError) or \
                 isinstance(error, tools.exceptions.ThresholdVerificationError) and len(agreed) < asked:
             print(f"only {len(agreed)} builders agree on {args.release!r}, and {asked} are asked "
-                  f"(in-toto: {str(error)[:300]!r})")
+                  f"(in-toto: {told(error)})")
         else:
-            print(f"in-toto's verifier refuses {args.release!r}: {type(error).__name__}: {str(error)[:300]!r}")
+            print(f"in-toto's verifier refuses {args.release!r}: {type(error).__name__}: {told(error)}")
         return 1
     finally:
         os.chdir(here)
