@@ -177,7 +177,7 @@ cp -r "$repo" "$work/srv/apt" && cp -r "$repo" "$work/srv/resigned" && cd "$work
   sqop inline-sign --as=clearsigned "$work/key" >InRelease && cd "$top"
 "$top/packaging/release_check.py" layout "$work/builders" 2 "$(date -u -d '30 days' +%F)" "$work/stranger.key" "$work/stranger.layout" >/dev/null
 /usr/bin/python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/srv" >"$work/server" 2>&1 & server=$!
-trap 'kill "$server"; gpgconf --homedir "$work/gnupg" --kill all; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+trap 'kill "$server"; for g in "$work/gnupg" "$work/client/gnupg"; do gpgconf --homedir "$g" --kill all; done; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 for _ in $(seq 50); do port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$work/server") && [ -n "$port" ] && break; sleep 0.2; done
 c=$work/client layout=$dist/apt/tarnwick.layout
 client() { # LAYOUT BUILDER...: the release's client files in place, naming these builders (and Debian's file, given $debian)
