@@ -92,6 +92,12 @@ link_by() { # KEY FOLDER: in-toto-run's link of the release, signed by KEY, at F
   mkdir -p "$2/sources/tarnwick/$version" && cd "$2/sources/tarnwick/$version" && in-toto-run -n rebuild -g "$1" \
     --base-path "$release" -x -p SHA256SUMS $(cut -d' ' -f3 "$release/SHA256SUMS") && mv rebuild.*.link metadata
 }
+not_attested() { # a release that is not this source's build: attest ends with 1, and makes no folder
+  rm -rf "$work/other" && cp -r "$release" "$work/other" && sed -i 's/^Publisher: .*/Publisher: Else/' "$work/other/BUILDINFO" &&
+    resum "$work/other" BUILDINFO && status=0 && "$top/packaging/release_check.py" attest "$work/other" first \
+    "$work/first.key" "$work/unmade" >"$work/said" 2>&1 || status=$?
+  [ $status -eq 1 ] && grep -q "differs" "$work/said" && [ ! -e "$work/unmade" ]
+}
 agree() { # RELEASE THRESHOLD STATUS [ATTESTATIONS [CERTS]]: the builders' check ends with STATUS
   status=0 && timeout 60 "$top/packaging/release_check.py" attestations "$1" "${4:-$work/attestations}" \
     "${5:-$work/certs}" "$2" >"$work/said" 2>&1 || status=$?
@@ -173,6 +179,7 @@ check "changed source: no source claimed" source_from "" absent "$head with unco
 check "an origin whose credentials cannot be told apart: refused" refused_origin "https:/ci-bot:s3cret@git.example.org/x.git"
 check "the first builder attests" attest first
 check "the second builder attests" attest second
+check "a release that is not this source's build: nothing written" not_attested
 (link_by "$(fpr stranger)" "$work/attestations/stranger") >/dev/null 2>&1 || :
 big=$work/attestations/big/sources/tarnwick/$version && mkdir -p "$big"
 yes "$(cat "$work/attestations/first/sources/tarnwick/$version/metadata")" | head -c 1M >"$big/metadata"
