@@ -9,6 +9,7 @@
 #                                           /etc/apt/keyrings/
 #   tarnwick.sources                        a source (deb822) that names it
 #   tarnwick.pref                           preferences: it serves the package tarnwick alone
+#   tarnwick.layout, zz-tarnwick-intoto     with TARNWICK_INTOTO_*: for apt-transport-in-toto (below)
 # apt-ftparchive makes it from the pool alone, without a database; it dates Release by the clock
 # (SOURCE_DATE_EPOCH means nothing to it) unless given a date, which is given here: the unsigned
 # files are the same bytes every time.
@@ -113,6 +114,56 @@ Package: *:any
 Pin: release o=Tarnwick
 Pin-Priority: -1
 ")
+
+# With the builders' settings (TARNWICK_INTOTO_*), what an administrator needs for apt to install
+# from the repository only what enough builders rebuilt (apt-transport-in-toto, an intoto://
+# source): the in-toto layout, signed with the release's key (tarnwick-archive-keyring.asc is its
+# certificate), and the configuration that makes the method refuse what the layout refuses.
+#   tarnwick.layout        the step `rebuild`, TARNWICK_INTOTO_THRESHOLD of the builders, until
+#                          TARNWICK_INTOTO_EXPIRES; the .deb apt downloads must be one of its products
+#   zz-tarnwick-intoto     for /etc/apt/apt.conf.d/, the rebuilders' addresses left to fill in
+# The method as it reads its items: each in list form ({"...";}), for it splits a plain item's line
+# and fails, and apt then waits for it for ever; NoFail cleared, for with it a package that no link
+# or too few vouch for is installed all the same; each item cleared first, for lists add up across
+# files and Debian's own `intoto` (its rebuilders, its key, its expired layout, NoFail) is read
+# before any file named after it.
+if(CPACK_TARNWICK_INTOTO_BUILDERS)
+  execute_process(COMMAND ${CPACK_TARNWICK_SOURCE_DIR}/packaging/release_check.py
+      layout ${CPACK_TARNWICK_INTOTO_BUILDERS} ${CPACK_TARNWICK_INTOTO_THRESHOLD}
+      ${CPACK_TARNWICK_INTOTO_EXPIRES} ${CPACK_TARNWICK_INTOTO_KEY} ${apt}/tarnwick.layout
+    OUTPUT_VARIABLE said RESULT_VARIABLE failed ERROR_VARIABLE error)
+  tarnwick_stop_if_failed("Could not make the in-toto layout")
+  # Its last line names the key that signed it, as the method asks for it.
+  string(REGEX MATCH "signed by the key ([0-9A-F]+)" keyid "${said}")
+  set(keyid ${CMAKE_MATCH_1})
+  if(NOT keyid)
+    set(failed 1)
+    set(error "release_check.py layout did not name the key that signed it")
+    tarnwick_stop_if_failed("Could not make the in-toto layout")
+  endif()
+  string(CONFIGURE [=[
+// apt-transport-in-toto for Tarnwick's APT repository: a package from an intoto:// (or
+// intoto+https://) source is installed only when the layout's threshold of builders recorded its
+// SHA-256. Put this file in /etc/apt/apt.conf.d/ under this name, which sorts after Debian's own
+// `intoto`: it clears what that file sets (lists add up across files). Each item stays in list
+// form, {"...";}: the method cannot read a plain item. No value may hold "::".
+#clear APT::Intoto::NoFail;
+#clear APT::Intoto::Rebuilders;
+#clear APT::Intoto::Layout;
+#clear APT::Intoto::Keyids;
+#clear APT::Intoto::GPGHomedir;
+APT::Intoto::Layout {"/etc/intoto/tarnwick/tarnwick.layout";};
+// The layout's key, the repository's: tarnwick-archive-keyring.asc, imported into this GnuPG home.
+APT::Intoto::Keyids {"@keyid@";};
+APT::Intoto::GPGHomedir {"/etc/intoto/tarnwick/gnupg";};
+// The builders' folders, each holding sources/tarnwick/<version>/metadata, one a line, such as
+//   "https://builder.example.org/tarnwick";
+// With none, no package from an intoto:// source is installed.
+APT::Intoto::Rebuilders {
+};
+]=] config @ONLY)
+  file(WRITE ${apt}/zz-tarnwick-intoto "${config}")
+endif()
 
 # apt downloads as the user _apt: every file readable by all, whatever the umask. The repository
 # holds only files this build wrote (the history's are copies), and chmod -R follows no link it

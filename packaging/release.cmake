@@ -145,6 +145,43 @@ if(TARNWICK_OPENPGP_KEY OR TARNWICK_GPG_KEY)
 else()
   message(STATUS "APT repository: not made (the release is not signed with OpenPGP)")
 endif()
+# The builders' agreement that apt can check with apt-transport-in-toto: an in-toto layout, signed
+# with the release's key, by which TARNWICK_INTOTO_THRESHOLD of the builders whose certificates are
+# in TARNWICK_INTOTO_BUILDERS must have recorded the same bytes, until TARNWICK_INTOTO_EXPIRES. It
+# is made once now, into this build's own folder, so that a key in-toto cannot use, a certificate,
+# the number or the day is refused before anything is built; the package step makes it again, into
+# dist/apt/. in-toto takes the key as a file: gpg's own is exported for it into that folder. The
+# script runs as it says, on Debian's python3, whose in-toto modules it needs.
+set(tarnwick_intoto_settings TARNWICK_INTOTO_BUILDERS TARNWICK_INTOTO_THRESHOLD TARNWICK_INTOTO_EXPIRES)
+foreach(setting ${tarnwick_intoto_settings})
+  if(NOT ${setting} AND (TARNWICK_INTOTO_BUILDERS OR TARNWICK_INTOTO_THRESHOLD OR TARNWICK_INTOTO_EXPIRES))
+    tarnwick_refuse("${setting} is not set: TARNWICK_INTOTO_BUILDERS, TARNWICK_INTOTO_THRESHOLD and "
+      "TARNWICK_INTOTO_EXPIRES make the layout together")
+  endif()
+endforeach()
+set(CPACK_TARNWICK_INTOTO_KEY ${TARNWICK_OPENPGP_KEY})
+if(TARNWICK_INTOTO_BUILDERS AND NOT TARNWICK_OPENPGP_KEY AND NOT TARNWICK_GPG_KEY)
+  tarnwick_refuse("TARNWICK_INTOTO_BUILDERS needs the release's OpenPGP key (TARNWICK_OPENPGP_KEY or "
+    "TARNWICK_GPG_KEY): the layout is signed with it, and ships with the APT repository")
+elseif(TARNWICK_INTOTO_BUILDERS)
+  if(NOT TARNWICK_OPENPGP_KEY)
+    set(CPACK_TARNWICK_INTOTO_KEY ${tarnwick_checks}/intoto-key.asc)
+    execute_process(COMMAND gpg --batch --armor --export-secret-keys ${TARNWICK_GPG_KEY}
+      OUTPUT_FILE ${CPACK_TARNWICK_INTOTO_KEY} ERROR_QUIET)
+    # Gone at the end of the release, like the passwords' copies: a build after that makes it again.
+    set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CPACK_TARNWICK_INTOTO_KEY})
+  endif()
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/packaging/release_check.py layout
+      ${TARNWICK_INTOTO_BUILDERS} ${TARNWICK_INTOTO_THRESHOLD} ${TARNWICK_INTOTO_EXPIRES}
+      ${CPACK_TARNWICK_INTOTO_KEY} ${tarnwick_checks}/probe.layout
+    RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
+  string(REGEX REPLACE ".*\n(.)" "\\1" said "${said}")
+  string(STRIP "${said}" said)
+  if(failed)
+    tarnwick_refuse("No in-toto layout for the APT repository: ${said}")
+  endif()
+  message(STATUS "in-toto: the APT repository ships a layout, signed with the release's key: ${said}")
+endif()
 if(TARNWICK_DOWNLOAD_URL)
   if(NOT TARNWICK_DOWNLOAD_URL MATCHES "^https://[^ ]+$")
     message(FATAL_ERROR "TARNWICK_DOWNLOAD_URL must be an https:// address: ${TARNWICK_DOWNLOAD_URL}")

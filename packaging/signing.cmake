@@ -13,7 +13,11 @@
 #   TARNWICK_OPENPGP_PASSWORD_FILE    its password, read as above; or
 #   TARNWICK_GPG_KEY                a gpg key, for SHA256SUMS.asc;
 #   TARNWICK_SIGNATURES             (for verifying a release) a folder of the release's own
-#                                   signatures, put back on the rebuilt files instead of signing.
+#                                   signatures, put back on the rebuilt files instead of signing;
+#   TARNWICK_INTOTO_BUILDERS        a folder of the builders' OpenPGP certificates, and
+#   TARNWICK_INTOTO_THRESHOLD         how many of them must have rebuilt the same bytes,
+#   TARNWICK_INTOTO_EXPIRES           until when (YYYY-MM-DD): the in-toto layout that the APT
+#                                     repository ships, signed with the OpenPGP key.
 # Every problem with a key stops the configure step with one line, before anything is built, so
 # that a release asked to be signed is never built unsigned or half signed; one line says what
 # will be signed, and with what. The settings are read and checked here once, by the build that
@@ -27,10 +31,11 @@ set(tarnwick_sign_settings ${tarnwick_authenticode_settings} TARNWICK_OPENPGP_KE
   TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_GPG_KEY TARNWICK_SIGNATURES)
 # The release's other settings (release.cmake).
 set(tarnwick_release_settings TARNWICK_BUILDER_ID TARNWICK_PUBLISHER TARNWICK_DOWNLOAD_URL
-  TARNWICK_WINGET_ID TARNWICK_WINGET_PUBLISHER TARNWICK_APT_HISTORY)
+  TARNWICK_WINGET_ID TARNWICK_WINGET_PUBLISHER TARNWICK_APT_HISTORY TARNWICK_INTOTO_BUILDERS
+  TARNWICK_INTOTO_THRESHOLD TARNWICK_INTOTO_EXPIRES)
 set(tarnwick_path_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_CERTS
   TARNWICK_SIGN_PASSWORD_FILE TARNWICK_OPENPGP_KEY TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_SIGNATURES
-  TARNWICK_APT_HISTORY)
+  TARNWICK_APT_HISTORY TARNWICK_INTOTO_BUILDERS)
 
 # Made afresh by each configure step, so that nothing an earlier one left (stopped by a signal,
 # say) lingers in it.
@@ -39,10 +44,11 @@ file(REMOVE_RECURSE ${tarnwick_checks})
 file(MAKE_DIRECTORY ${tarnwick_checks})
 file(CHMOD ${tarnwick_checks} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
 # The plaintext copies of the passwords (tarnwick_password_file), which this file's checks read:
-# gone at the end of this file, and when it refuses. The signing steps after it read the
-# password files themselves (sign.cmake, cpack.cmake).
+# gone at the end of this file, and when it refuses; the signing steps after it read the password
+# files themselves (sign.cmake, cpack.cmake). And the copy of a gpg key that in-toto signs the
+# layout with (release.cmake): gone when the configure step refuses, and at the end of the release.
 set(tarnwick_password_copies ${tarnwick_checks}/TARNWICK_SIGN_PASSWORD_FILE
-  ${tarnwick_checks}/TARNWICK_OPENPGP_PASSWORD_FILE)
+  ${tarnwick_checks}/TARNWICK_OPENPGP_PASSWORD_FILE ${tarnwick_checks}/intoto-key.asc)
 
 function(tarnwick_refuse)
   file(GLOB settings ${CMAKE_CURRENT_BINARY_DIR}/signing-settings*.cmake)

@@ -1,15 +1,21 @@
 #!/bin/sh
 # The channels of a release signed with a throwaway OpenPGP key and given a download address,
 # through their real consumers where one runs here: apt-get against the release's APT repository,
-# in a private state folder (nothing of the machine's apt read or changed), and the winget manifests
+# in a private state folder (nothing of the machine's apt read or changed, but for a copy of
+# apt-transport-in-toto's own file; its method logs to /tmp/intoto.log), and the winget manifests
 # against Microsoft's published schemas, with the checks `winget validate` adds. The repository is
 # the next version's, made from the release as doc/development.md says, keeping the first one's pool.
 # Usage: tests/channels_test.sh   (needs what the release needs, and apt-utils, sqop, msitools,
-#        python3-jsonschema and python3-yaml)
+#        python3-jsonschema, python3-yaml, gnupg, in-toto, apt-transport-in-toto and faketime)
 set -eu
 . "$(dirname "$0")/checks.sh"
 chmod 755 "$work" # apt's sandbox user reads the repository
-sqop generate-key "Tarnwick channels test <channels@example.org>" >"$work/key"
+# The release's key made by gpg, as in-toto needs it (sqop signs with it too), and the builders'.
+gpg_() { gpg --homedir "$work/gnupg" --batch --no-tty "$@"; }
+mkdir -m 700 "$work/gnupg" && for who in publisher builder1 builder2 stranger; do
+  gpg_ --passphrase '' --quick-gen-key "$who" ed25519 sign never 2>/dev/null; done
+gpg_ --armor --export-secret-keys publisher >"$work/key" && gpg_ --armor --export-secret-keys stranger >"$work/stranger.key"
+mkdir "$work/builders" && gpg_ --export builder1 >"$work/builders/1.asc" && gpg_ --export builder2 >"$work/builders/2.asc"
 sqop generate-key "Someone else <else@example.org>" | sqop extract-cert >"$work/other.asc"
 release() { # FOLDER SETTINGS...
   (cd "$1" && shift && env TARNWICK_OPENPGP_KEY="$work/key" "$@" \
@@ -24,7 +30,8 @@ git clone -q "$work/source" "$work/next" && (cd "$work/next" &&
   sed -i "s/^project(Tarnwick VERSION $version /project(Tarnwick VERSION $next /" CMakeLists.txt &&
   sed -i "0,/^## /s//## $next ($(date -u +%F))\n\nThe next release.\n\n&/" CHANGELOG.md &&
   git -c user.name=Test -c user.email=test@example.org commit -qam "Release $next")
-release "$work/next" TARNWICK_APT_HISTORY="$first/apt"
+release "$work/next" TARNWICK_APT_HISTORY="$first/apt" TARNWICK_INTOTO_BUILDERS="$work/builders" \
+  TARNWICK_INTOTO_THRESHOLD=2 TARNWICK_INTOTO_EXPIRES="$(date -u -d '30 days' +%F)"
 dist=$work/next/build/release/dist
 deb=$(cd "$dist" && ls tarnwick_*.deb)
 # The first release installed, with what it depends on and recommends at the versions it asks for:
@@ -40,7 +47,8 @@ deb=$(cd "$dist" && ls tarnwick_*.deb)
 # the release's, pointed at REPOSITORY and KEYRING.
 apt_get() { # REPOSITORY KEYRING ARGUMENTS...
   state=$work/state && rm -rf "$state" && mkdir -p "$state/lists/partial" "$state/sources" "$state/cache/archives/partial"
-  sed -e "s|^URIs: .*|URIs: file:$1|" -e "s|^Signed-By: .*|Signed-By: $2|" "$dist/apt/tarnwick.sources" \
+  uri=file:$1 && case $1 in intoto:*) uri=$1 ;; esac
+  sed -e "s|^URIs: .*|URIs: $uri|" -e "s|^Signed-By: .*|Signed-By: $2|" "$dist/apt/tarnwick.sources" \
     >"$state/sources/tarnwick.sources"
   mkdir "$state/preferences" && cp "$dist/apt/tarnwick.pref" "$state/preferences/"
   cat >"$state/apt.conf" <<EOF
@@ -48,7 +56,7 @@ Dir::State "$state"; Dir::State::status "$work/status"; Dir::Cache "$state/cache
 Dir::Etc::SourceList "/dev/null"; Dir::Etc::SourceParts "$state/sources";
 Dir::Etc::TrustedParts "$state/sources"; Dir::Etc::Preferences "/dev/null";
 Dir::Etc::PreferencesParts "$state/preferences"; Debug::NoLocking "1"; APT::Architectures { "$arch"; };
-Dir::Etc::Parts "/dev/null"; Dir::Etc::main "/dev/null";
+Dir::Etc::Parts "${parts:-/dev/null}"; Dir::Etc::main "/dev/null"; ${more:-}
 EOF
   shift 2 && export APT_CONFIG="$state/apt.conf"
   apt-get update >"$state/said" 2>&1 && ! grep -q '^[WEN]:' "$state/said" && apt-get "$@"
@@ -174,4 +182,64 @@ check "a history package the repository's key never signed is refused" unsigned 
 check "a history version that dpkg holds equal to another is refused" refused "$work/tarnwick_$version-0.deb" "a second time"
 check "the served pool as the history is refused, naming the repository to give" sh -c "cd '$work/next' && ! TARNWICK_OPENPGP_KEY='$work/key' \
   TARNWICK_APT_HISTORY='$first/apt/pool/main/t/tarnwick' cmake --preset release >'$work/said' 2>&1 && tr -s '\n ' '  ' <'$work/said' | grep -qF 'give $first/apt '"
+
+# apt-transport-in-toto set up as doc/deploy.md says, from the next release's apt/ files, in a client folder:
+# the real apt-get and method install into a root of its own, the repository and the builders' links served
+# over loopback HTTP. The links are in-toto-run's over the release's files by bare name (SHA256SUMS and what
+# it lists), as attest's are; `changed` is a builder's over a .deb of other bytes, which `resigned` serves.
+link() { # NAME KEY FOLDER: builder NAME's folder, with KEY's link over the files in FOLDER
+  l=$work/srv/$1/sources/tarnwick/$next && k=$(gpg_ --with-colons -k "$2" | awk -F: '/^fpr/ { print $10; exit }') &&
+    mkdir -p "$l" && (cd "$l" && in-toto-run -n rebuild -x -g "$k" --gpg-home "$work/gnupg" --base-path "$3" \
+    -p SHA256SUMS $(cut -c67- "$3/SHA256SUMS") && mv rebuild.*.link metadata)
+}
+cp -r "$dist" "$work/other" && dpkg-deb -R "$dist/$deb" "$work/rebuilt" && echo >>"$work/rebuilt/usr/share/doc/tarnwick/README.md" &&
+  dpkg-deb -b "$work/rebuilt" "$work/other/$deb" >/dev/null && (resum "$work/other" "$deb")
+link one builder1 "$dist" && link two builder2 "$dist" && link changed builder2 "$work/other" && link stranger stranger "$dist"
+cp -r "$repo" "$work/srv/apt" && cp -r "$repo" "$work/srv/resigned" && cd "$work/srv/resigned" && cp "$work/other/$deb" pool/main/t/tarnwick/ &&
+  p=dists/stable/main/binary-$arch/Packages && apt-ftparchive packages pool >$p && gzip -9nkf $p && cd dists/stable &&
+  head=$(sed '/^MD5Sum:/,$d' Release) && rm ./*Release* && { echo "$head" && apt-ftparchive release . | sed -n '/^MD5Sum:/,$p'; } |
+  sqop inline-sign --as=clearsigned "$work/key" >InRelease && cd "$top"
+"$top/packaging/release_check.py" layout "$work/builders" 2 "$(date -u -d '30 days' +%F)" "$work/stranger.key" "$work/stranger.layout" >/dev/null
+/usr/bin/python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/srv" >"$work/server" 2>&1 & server=$!
+trap 'kill "$server"; for g in "$work/gnupg" "$work/client/gnupg"; do gpgconf --homedir "$g" --kill all; done; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+for _ in $(seq 50); do port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$work/server") && [ -n "$port" ] && break; sleep 0.2; done
+c=$work/client layout=$dist/apt/tarnwick.layout
+client() { # LAYOUT BUILDER...: the release's client files in place, naming these builders (and Debian's file, given $debian)
+  rm -rf "$c" && mkdir -p "$c/parts" "$c/root/var/lib/dpkg/info" "$c/root/var/lib/dpkg/updates" && mkdir -m 700 "$c/gnupg" &&
+    cp "$work/status" "$c/root/var/lib/dpkg/" && cp "$1" "$c/tarnwick.layout" && shift &&
+    ${debian:+cp /etc/apt/apt.conf.d/intoto "$c/parts/"} &&
+    gpg --homedir "$c/gnupg" --batch --import "$dist/apt/tarnwick-archive-keyring.asc" 2>/dev/null &&
+    sed "s|/etc/intoto/tarnwick/|$c/|" "$dist/apt/zz-tarnwick-intoto" >"$c/parts/zz-tarnwick-intoto" &&
+    for b; do sed -i "/^APT::Intoto::Rebuilders {/a \"http://127.0.0.1:$port/$b\";" "$c/parts/zz-tarnwick-intoto"; done
+}
+through() { # REPOSITORY ARGUMENTS...: apt-get through the method, into the client's root
+  r=$1 && shift && parts=$c/parts more="Dir::State::status \"$c/root/var/lib/dpkg/status\";
+    DPkg::Options { \"--root=$c/root\"; };" apt_get "intoto://127.0.0.1:$port/$r" "$keyring" "$@" >"$c/said" 2>&1
+}
+has() { dpkg-query --admindir="$c/root/var/lib/dpkg" -W -f '${Version} ${Status}' tarnwick | grep -qx "$1 install ok installed"; }
+installs() {
+  debian=1 client "$layout" one two && through apt install -y tarnwick && has "$next" &&
+    [ -x "$c/root/usr/bin/tarnwick" ] && through apt purge -y tarnwick && ! has "$next" && [ ! -e "$c/root/usr/bin/tarnwick" ]
+}
+kept_out() { # LAYOUT REPOSITORY BUILDER...: refused by in-toto, nothing downloaded, the first release still installed
+  l=$1 r=$2 && shift 2 && client "$l" "$@" && ! through "$r" install -y tarnwick &&
+    grep -q "In-toto verification for .* failed" "$c/said" && ! ls "$work/state/cache/archives/"*.deb && has "$version"
+}
+expired() { # apt-get a day after the layout's last
+  mkdir "$work/late" && printf '#!/bin/sh\nexec faketime -f +31d /usr/bin/apt-get "$@"\n' >"$work/late/apt-get" &&
+    chmod +x "$work/late/apt-get" && PATH=$work/late:$PATH && kept_out "$layout" apt one two
+}
+debian_one() { grep -q 'NoFail {"true"}' /etc/apt/apt.conf.d/intoto && debian=1 kept_out "$layout" apt one; }
+check "in-toto: two builders' links meet a threshold of two, Debian's file beside the release's: installed, then purged" installs
+check "in-toto: one builder's link, for a threshold of two, is refused" kept_out "$layout" apt one
+check "in-toto: a builder's link over a changed .deb is refused" kept_out "$layout" apt one changed
+check "in-toto: a link by a key the layout does not name is refused" kept_out "$layout" apt one stranger
+check "in-toto: the repository re-signed with its key to serve other bytes is refused" kept_out "$layout" resigned one two
+check "in-toto: an expired layout refuses every install" expired
+check "in-toto: a layout signed by a key the configuration does not name is refused" kept_out "$work/stranger.layout" apt one two
+check "in-toto: Debian's own file, NoFail on, beside the release's does not let one link through" debian_one
+check "in-toto: a release key that sqop made is refused before the build, naming what works" sh -c "cd '$work/source' &&
+  sqop generate-key x >'$work/sqop.key' && ! TARNWICK_OPENPGP_KEY='$work/sqop.key' TARNWICK_INTOTO_BUILDERS='$work/builders' \
+  TARNWICK_INTOTO_THRESHOLD=2 TARNWICK_INTOTO_EXPIRES=2099-01-01 cmake --preset release >'$work/said' 2>&1 &&
+  tr -s '\n ' '  ' <'$work/said' | grep -q 'by in-toto.*gpg --quick-gen-key NAME ed25519 sign'"
 exit $failed
