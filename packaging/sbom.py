@@ -102,7 +102,7 @@ def document(name, data, version, epoch, publisher, contact, component, componen
 
 def windows_bom(name, data, version, epoch, publisher, contact, build_dir, source_dir, table):
     arch = "win64" if "-win64." in name else "win32"
-    # The architecture as Windows and winget name it.
+    # The architecture as winget names it.
     windows_arch = {"win32": "x86", "win64": "x64"}[arch]
     components, dependencies, archives = [], [], {}
     licence = read(os.path.join(source_dir, "LICENSE"))
