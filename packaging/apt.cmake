@@ -126,9 +126,10 @@ Signed-By: /etc/apt/keyrings/tarnwick-archive-keyring.asc
 ")
 # The repository's key could sign any package into it; these preferences let it serve tarnwick
 # alone. Its Origin is what they match, which apt-get update refuses to see change unless told to.
-# `*:any`, not `*`, so that the record is specific (the first specific record that matches wins,
-# whereas general records give the highest of theirs, and another pinning `a=stable` high would
-# win) and covers every architecture.
+# `*:any`, not `*`, so that the record is specific and covers every architecture: the first
+# specific record that matches a version decides, before any general one is looked at. Among
+# general records the manual says the highest counts, but apt 2.6.2 took the one read first, so a
+# general -1 would hold or lose to an administrator's own `Package: *` pin by the files' names.
 file(WRITE ${apt}/tarnwick.pref
 "# Tarnwick's APT repository serves the package tarnwick alone: put this file in
 # /etc/apt/preferences.d/ beside the source.

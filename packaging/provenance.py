@@ -29,12 +29,16 @@ TOOLS = ["cmake", "ninja-build", "g++-mingw-w64-i686-posix", "g++-mingw-w64-x86-
 
 def public_address(origin):
     """The address of the origin as anyone may read it, or None for one that names no place
-    others can reach (none, a local path, a file: URL). A CI clone's origin often carries a token:
-    the user and password, the query and the fragment are left out, and an address from which
-    something that may be a credential cannot be taken out stops the provenance, without being
-    printed."""
+    others can reach (none, a local path, a file: URL, a remote helper's <transport>::<address>).
+    A CI clone's origin often carries a token: the user and password, the query and the fragment
+    are left out, and an address from which something that may be a credential cannot be taken
+    out stops the provenance, without being printed."""
     refused = "The checkout's origin cannot be written into the provenance without what may be a credential " \
         "(git remote get-url origin): give it a plain address"
+    if re.match(r"[A-Za-z][A-Za-z0-9+.-]*::", origin):
+        # git hands what follows :: to its helper git-remote-<transport>, to which it may mean
+        # anything: to ext::, a command line to run (which may hold a key's path or a token).
+        return None
     scp = re.fullmatch(r"(?:([^@/]*)@)?([^@/:]+):(.*)", origin)
     if "://" not in origin and scp:
         # git's [user@]host:path, for ssh; read as hosting services read it, from the top

@@ -20,7 +20,8 @@
 
 Exits 0 yes; 1 no (the last line says why); 2 when it could not check: usage, a missing tool, an
 input of the checker's own that cannot be read, a checkout at another commit, a rebuild that failed,
-a stop by Ctrl-C, SIGTERM or SIGHUP.
+a stop by Ctrl-C, SIGTERM or SIGHUP (a further one while it cleans up is let pass); and -h or
+--help, which print the usage and are no verdict.
 
 Everything read from outside (the release, the attestations, the certificates and keys) is read by
 one reader: each file opened once, without following a link at any step of its path, only when it
@@ -41,6 +42,7 @@ import secrets
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -52,6 +54,14 @@ FILE_LIMIT = 256 << 20  # far beyond any file of a release
 RELEASE_LIMIT = 1 << 30  # and beyond any whole release
 KEY_LIMIT = 60 << 10  # a key goes to sqop through a pipe, which holds at least 64 KiB
 SIGNATURE_LIMIT = 1 << 20
+# A release lists a dozen files in lines of under 100 bytes, about 1 KiB; 64 KiB would hold some
+# 700 such lines, and a SHA256SUMS refused for its size costs next to nothing to read.
+SUMS_LIMIT = 64 << 10
+# A release's zip holds 13 entries (six files, the pages of doc/, the two exes) in a central
+# directory of about 1.2 KiB: these bounds leave room for many more pages, and a zip beyond them
+# is refused from its end record, before its central directory is read.
+ZIP_ENTRIES = 100
+ZIP_DIRECTORY_LIMIT = 64 << 10
 SUM_LINE = re.compile(rb"([0-9a-f]{64})  ([A-Za-z0-9][A-Za-z0-9._+~-]*)\n")
 # A line of `sqop verify`: the signature's time, the signing (sub)key's fingerprint, the primary key's,
 # then perhaps words of sqop's own; a line of any other form (a warning, say) names no key.
@@ -134,14 +144,19 @@ def read_file(folder, name, limit=FILE_LIMIT):
         if not stat.S_ISREG(opened.st_mode) or (opened.st_dev, opened.st_ino) != (found.st_dev, found.st_ino):
             raise Unfit(f"{name!r} changed while it was opened")
         chunks, size = [], 0
-        while chunk := os.read(fd, 1 << 20):
+        while chunk := os.read(fd, min(1 << 20, limit + 1 - size)):
             size += len(chunk)
             if size > limit:
-                raise Unfit(f"{name!r} is larger than {limit >> 20} MiB")
+                raise Unfit(f"{name!r} is larger than {sized(limit)}")
             chunks.append(chunk)
         return b"".join(chunks)
     finally:
         os.close(fd)
+
+
+def sized(limit):
+    """A limit in bytes as said: in MiB, or in KiB below 1 MiB."""
+    return f"{limit >> 20} MiB" if limit >= 1 << 20 else f"{limit >> 10} KiB"
 
 
 def read_path(path, what):
@@ -260,11 +275,12 @@ def read_release(path):
     except Unfit as unfit:
         raise CannotCheck(f"no release folder: {unfit}") from None
     try:
-        sums = read_file(folder, "SHA256SUMS")
+        sums = read_file(folder, "SHA256SUMS", SUMS_LIMIT)
     except Unfit as unfit:
         return None, f"the release's SHA256SUMS: {unfit}"
     listed = {}
-    for line in sums.splitlines(keepends=True):
+    # One line at a time, the first bad one ending it: no list of every line is made first.
+    for line in io.BytesIO(sums):
         found = SUM_LINE.fullmatch(line)
         if not found:
             shown = repr(line[:200]) + (" ..." if len(line) > 200 else "")
@@ -311,9 +327,21 @@ def read_zip(release, arch):
     """Checks the zip of `arch` entry by entry and keeps its two exes in `release.exes`; why it is
     refused, or None."""
     zip_name = f"tarnwick-{release.version}-{arch}.zip"
+    data = release.files[zip_name]
+    # The end record, read before the central directory is: the record zipfile takes when it is
+    # the last 22 bytes (no comment after it, no ZIP64 locator before it), as a release's zip has.
+    end = data[-22:]
+    if len(end) < 22 or end[:4] != b"PK\x05\x06" or end[20:] != b"\0\0" or data[-42:-38] == b"PK\x06\x07":
+        return f"{zip_name}: refused: it does not end in a plain end record (no comment, no ZIP64)"
+    on_disk, count, directory = struct.unpack("<HHI", end[8:16])
+    if count > ZIP_ENTRIES or on_disk != count or directory > ZIP_DIRECTORY_LIMIT:
+        return (f"{zip_name}: refused: its end record states {count} entries in {directory} bytes, "
+                f"beyond a release's {ZIP_ENTRIES} in {sized(ZIP_DIRECTORY_LIMIT)}")
     try:
-        archive = zipfile.ZipFile(io.BytesIO(release.files[zip_name]))
+        archive = zipfile.ZipFile(io.BytesIO(data))
         entries = archive.infolist()
+        if len(entries) != count:
+            return f"{zip_name}: refused: it holds {len(entries)} entries, and its end record states {count}"
         names = set()
         for entry in entries:
             if entry.flag_bits & 0x1:
@@ -419,13 +447,19 @@ def rebuild(release, work):
     source = os.path.join(work, "source")
     if run(["git", "clone", "-q", "-c", "advice.detachedHead=false", TOP, source]).returncode != 0:
         raise CannotCheck("the checkout could not be cloned")
-    # No key or setting of the caller's own environment may reach the rebuild.
-    env = {key: value for key, value in os.environ.items() if not key.startswith("TARNWICK_")}
-    env["SOURCE_DATE_EPOCH"] = release.epoch
-    env["TARNWICK_PUBLISHER"] = release.publisher
+    # A known environment, not the caller's less a list: what changes a build is read from more
+    # variables than any list names (dpkg-buildflags's DEB_*, the compilers' CFLAGS, CXXFLAGS,
+    # LDFLAGS, CPATH and the like, CMake's CC, CXX and CMAKE_*, and Tarnwick's own TARNWICK_*),
+    # and a rebuild that differs for any of them says nothing about the release. Only the tools
+    # are found where the caller finds them; HOME is the work folder's, so that no dotfile of the
+    # caller's (dpkg's user buildflags.conf, say) reaches the build either.
+    home = os.path.join(work, "home")
+    os.mkdir(home, 0o700)
+    env = {"PATH": os.environ.get("PATH", os.defpath), "HOME": home, "LC_ALL": "C.UTF-8", "TZ": "UTC",
+           "SOURCE_DATE_EPOCH": release.epoch, "TARNWICK_PUBLISHER": release.publisher,
+           "TMPDIR": work}  # the compilers' temporary files go with the work folder too
     if release.contact:
         env["TARNWICK_SECURITY_CONTACT"] = release.contact
-    env["TMPDIR"] = work  # the compilers' temporary files go with the work folder too
     with open(os.path.join(work, "build.log"), "wb") as log:
         for step in (["cmake", "--preset", "release", f"-DTARNWICK_SIGNATURES={work}/signatures"],
                      ["cmake", "--build", "--preset", "release"], ["cpack", "--preset", "release"]):
@@ -657,7 +691,21 @@ def attestations(args, work):
     return 1
 
 
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+
+def let_signals_pass():
+    """Blocks the stop signals for the rest of the check, which only cleans up from here on: a
+    second signal (Ctrl-C twice, a closing terminal's SIGHUP and then the shell's) must not cut
+    that short and leave the work folder, and one held back is dropped when the check exits."""
+    signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
+
+
 def stopped(signum, frame):
+    # Blocked now, yet here: it came before the blocking did, and is let pass.
+    if signum in signal.pthread_sigmask(signal.SIG_BLOCK, []):
+        return
+    let_signals_pass()
     raise KeyboardInterrupt
 
 
@@ -666,9 +714,9 @@ def main():
         print("could not check: standard output is closed", file=sys.stderr)
         return 2
     sys.stdout.reconfigure(line_buffering=True, errors="backslashreplace")
-    # Stopped by kill, by timeout or with its terminal, the check still removes its work folder;
-    # a signal ignored (as nohup ignores SIGHUP) stays ignored.
-    for number in (signal.SIGTERM, signal.SIGHUP):
+    # Stopped by Ctrl-C, by kill, by timeout or with its terminal, the check still removes its
+    # work folder; a signal ignored (as nohup ignores SIGHUP) stays ignored.
+    for number in STOP_SIGNALS:
         if signal.getsignal(number) != signal.SIG_IGN:
             signal.signal(number, stopped)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
@@ -695,11 +743,18 @@ def main():
     for name in ("RELEASE", "ATTESTATIONS", "CERTS", "THRESHOLD"):
         command.add_argument(name.lower(), metavar=name)
     command.set_defaults(run=attestations)
-    args = parser.parse_args()
+    try:
+        args = parser.parse_args()
+    except SystemExit as done:
+        # -h and --help end with 0, which here would read as "verified": help is no verdict.
+        return 2 if done.code == 0 else done.code
     work = None
     try:
-        work = work_folder()
-        return args.run(args, work)
+        try:
+            work = work_folder()
+            return args.run(args, work)
+        finally:
+            let_signals_pass()
     except CannotCheck as error:
         print(error, file=sys.stderr)
     except OSError as error:
