@@ -144,6 +144,21 @@ if(CPACK_TARNWICK_RELEASE)
     RESULT_VARIABLE failed ERROR_VARIABLE error)
   tarnwick_stop_if_failed(Provenance)
   tarnwick_openpgp_sign(${provenance} binary)
+  # The same Statement in a Sigstore bundle, signed with the Authenticode key (checked by the
+  # configure step). The key's URI holds semicolons: passed quoted, never through a list.
+  if(CPACK_TARNWICK_BUNDLE_CERT)
+    if(NOT EXISTS ${CPACK_TARNWICK_SIGN_PASSWORD})
+      set(failed 1)
+      set(error "the key's password is gone with the last release's end: build again (cmake --workflow --preset release)")
+      tarnwick_stop_if_failed("Sigstore bundle")
+    endif()
+    execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sigstore_bundle.py
+        ${CPACK_TARNWICK_BUNDLE_CERT} "${CPACK_TARNWICK_SIGN_PKCS12}" "${CPACK_TARNWICK_SIGN_PKCS11_MODULE}"
+        "${CPACK_TARNWICK_SIGN_PKCS11_KEY}" ${CPACK_TARNWICK_SIGN_PASSWORD} ${provenance}
+        ${staging}/tarnwick-${version}.intoto.sigstore.json
+      RESULT_VARIABLE failed ERROR_VARIABLE error)
+    tarnwick_stop_if_failed("Sigstore bundle")
+  endif()
 
   # The channels organisations install from: an APT repository, when the release is signed with
   # OpenPGP; winget manifests, when it is given the address its MSIs will be downloaded from.

@@ -119,4 +119,5 @@ def main():
         file.write("\n")
 
 
-main()
+if __name__ == "__main__":
+    main()

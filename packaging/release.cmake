@@ -97,6 +97,32 @@ if(NOT TARNWICK_PYTHON)
   message(FATAL_ERROR "The release needs python3 (Debian package python3), for its SBOMs and provenance")
 endif()
 set(CPACK_TARNWICK_PYTHON ${TARNWICK_PYTHON})
+# The provenance also as a Sigstore bundle, signed with the Authenticode key (a rebuild that puts
+# the release's own signatures back signs nothing). A key that Sigstore's verifier cannot check,
+# or one that does not sign for its certificate, stops the release here, before anything is built.
+# (The token's key URI holds semicolons: passed quoted, never through a list.)
+set(CPACK_TARNWICK_BUNDLE_CERT)
+if((TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE) AND NOT TARNWICK_SIGNATURES)
+  set(CPACK_TARNWICK_BUNDLE_CERT ${TARNWICK_SIGN_CERTS})
+  if(TARNWICK_SIGN_PKCS12)
+    set(CPACK_TARNWICK_BUNDLE_CERT ${tarnwick_checks}/signer.pem)
+  endif()
+  execute_process(COMMAND ${TARNWICK_PYTHON} ${PROJECT_SOURCE_DIR}/packaging/sigstore_bundle.py
+      ${CPACK_TARNWICK_BUNDLE_CERT} "${TARNWICK_SIGN_PKCS12}" "${TARNWICK_SIGN_PKCS11_MODULE}"
+      "${TARNWICK_SIGN_PKCS11_KEY}" ${tarnwick_password}
+    RESULT_VARIABLE failed ERROR_VARIABLE said)
+  if(failed)
+    string(STRIP "${said}" said)
+    tarnwick_refuse("${said}")
+  endif()
+  foreach(setting TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_PKCS11_KEY)
+    set(CPACK_${setting} "${${setting}}")
+  endforeach()
+  set(CPACK_TARNWICK_SIGN_PASSWORD ${tarnwick_password})
+  message(STATUS "Sigstore bundle: the provenance signed with the Authenticode key")
+else()
+  message(STATUS "Sigstore bundle: not made (no Authenticode key given)")
+endif()
 
 # The channels: an APT repository when the release is signed with OpenPGP (earlier releases'
 # .deb files from TARNWICK_APT_HISTORY in its pool too), and winget manifests when the release is

@@ -17,6 +17,11 @@
       whether the release's files match its SHA256SUMS and at least THRESHOLD distinct keys, of the
       OpenPGP certificates in the folder CERTS, signed that SHA256SUMS in
       ATTESTATIONS/<version>/*/SHA256SUMS.asc; keys are told apart by their primary fingerprints.
+  provenance --cert CERT RELEASE
+      whether the release's provenance as a Sigstore bundle (tarnwick-<version>.intoto.sigstore.json)
+      is signed by the key of the publisher's X.509 certificate CERT (PEM) over DSSE's
+      pre-authentication encoding, holds an in-toto Statement of a SLSA provenance of this
+      project's build type, and names every file of the release with its SHA-256.
 
 Exits 0 yes; 1 no (the last line says why); 2 when it could not check: usage, a missing tool, an
 input of the checker's own that cannot be read, a checkout at another commit, a rebuild that failed,
@@ -31,10 +36,12 @@ in a private work folder. Nothing in a zip is unpacked where it says, and nothin
 run. Every name from outside is printed as Python's repr shows it.
 """
 import argparse
+import base64
 import dataclasses
 import errno
 import hashlib
 import io
+import json
 import lzma
 import os
 import re
@@ -48,6 +55,10 @@ import sys
 import tempfile
 import zipfile
 import zlib
+
+sys.dont_write_bytecode = True  # nothing written into the checkout
+from provenance import BUILD_TYPE  # noqa: E402
+import sigstore_bundle  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 FILE_LIMIT = 256 << 20  # far beyond any file of a release
@@ -691,6 +702,106 @@ def attestations(args, work):
     return 1
 
 
+# --- The provenance as a Sigstore bundle ---
+
+def decoded(text):
+    """The bytes of the base64 `text`, standard or URL-safe (DSSE takes either), or None."""
+    if not isinstance(text, str):
+        return None
+    try:
+        return base64.b64decode(text.translate(str.maketrans("-_", "+/")) + "=" * (-len(text) % 4), validate=True)
+    except ValueError:
+        return None
+
+
+def read_bundle(release, name, kind, public_pem):
+    """The Statement in the Sigstore bundle `name` of the release, once the envelope's one
+    signature verifies with the key `public_pem` (of `kind`) over DSSE's pre-authentication
+    encoding of its payload: (Statement, None), or (None, why it is refused)."""
+    try:
+        bundle = json.loads(read_file(release.folder, name))
+    except Unfit as unfit:
+        return None, f"the release's Sigstore bundle: {unfit}"
+    except (ValueError, RecursionError):
+        return None, f"{name!r} is not JSON"
+    if not isinstance(bundle, dict) or bundle.get("mediaType") != sigstore_bundle.MEDIA_TYPE:
+        return None, f"{name!r} is not a Sigstore bundle v0.3 ({sigstore_bundle.MEDIA_TYPE!r})"
+    envelope = bundle.get("dsseEnvelope")
+    if not isinstance(envelope, dict):
+        return None, f"{name!r} holds no DSSE envelope"
+    if envelope.get("payloadType") != sigstore_bundle.PAYLOAD_TYPE:
+        return None, (f"the envelope's payload type is {envelope.get('payloadType')!r}, not "
+                      f"{sigstore_bundle.PAYLOAD_TYPE!r}")
+    signatures = envelope.get("signatures")
+    if not isinstance(signatures, list) or len(signatures) != 1 or not isinstance(signatures[0], dict):
+        return None, "the envelope holds not exactly one signature"
+    payload, signature = decoded(envelope.get("payload")), decoded(signatures[0].get("sig"))
+    if not payload or not signature:
+        return None, "the envelope's payload or signature is not base64"
+    if not sigstore_bundle.verifies(kind, public_pem, sigstore_bundle.pae(sigstore_bundle.PAYLOAD_TYPE, payload),
+                                    signature):
+        return None, "the envelope's signature is not one of the certificate's key over its payload"
+    try:
+        return json.loads(payload), None
+    except (ValueError, RecursionError):
+        return None, "the envelope's payload is not JSON"
+
+
+def unlike_release(statement, release):
+    """Why the Statement is not a provenance of the release's files, or None: its types, its
+    build type, and each subject one of the files SHA256SUMS lists (as read once, and found to match
+    their sums) with that file's SHA-256, every such file named."""
+    field = lambda value, key: value.get(key) if isinstance(value, dict) else None
+    for key, value, expected in (("_type", field(statement, "_type"), "https://in-toto.io/Statement/v1"),
+                                 ("predicateType", field(statement, "predicateType"), "https://slsa.dev/provenance/v1"),
+                                 ("buildType", field(field(field(statement, "predicate"), "buildDefinition"),
+                                                     "buildType"), BUILD_TYPE)):
+        if value != expected:
+            return f"the Statement's {key} is {value!r}, not {expected!r}"
+    subjects = field(statement, "subject")
+    if not isinstance(subjects, list):
+        return "the Statement lists no subjects"
+    named = set()
+    for subject in subjects:
+        name, digest = field(subject, "name"), field(field(subject, "digest"), "sha256")
+        if not isinstance(name, str) or not isinstance(digest, str):
+            return f"the Statement holds a subject without a name and a SHA-256: {repr(subject)[:200]}"
+        if name not in release.files:
+            return f"the provenance names {name!r}, which SHA256SUMS does not list"
+        if hashlib.sha256(release.files[name]).hexdigest() != digest:
+            return f"{name!r} is not the file the provenance names: its SHA-256 differs"
+        named.add(name)
+    missing = [name for name in release.files if name not in named]
+    if missing:
+        return f"the provenance does not name {missing[0]!r}, which SHA256SUMS lists"
+    return None
+
+
+def provenance(args, work):
+    need("openssl")
+    cert = read_path(args.cert, "the publisher's certificate")
+    kind, key, public_pem = sigstore_bundle.public_key(cert)
+    if not kind:
+        raise CannotCheck(f"the publisher's certificate {args.cert!r} holds {key}: a Sigstore bundle's "
+                          f"key is {sigstore_bundle.KEY_TYPES}")
+    release, why = read_release(args.release)
+    if why:
+        print(why)
+        return 1
+    name = f"tarnwick-{release.version}.intoto.sigstore.json"
+    statement, why = read_bundle(release, name, kind, public_pem)
+    why = why or unlike_release(statement, release)
+    if why:
+        print(why)
+        return 1
+    others = [other for other in release.unlisted if other != name]
+    if others:
+        print(f"not part of the release, and not checked: {' '.join(map(repr, others))}")
+    print(f"{name!r} is signed by the key of {args.cert!r}, and its provenance names every file of "
+          f"{args.release!r} with its SHA-256")
+    return 0
+
+
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 
@@ -743,6 +854,11 @@ def main():
     for name in ("RELEASE", "ATTESTATIONS", "CERTS", "THRESHOLD"):
         command.add_argument(name.lower(), metavar=name)
     command.set_defaults(run=attestations)
+    command = commands.add_parser("provenance", help="whether a release's Sigstore bundle is its provenance, "
+                                  "signed by the publisher's X.509 key")
+    command.add_argument("--cert", metavar="CERT", required=True, help="the publisher's X.509 certificate (PEM)")
+    command.add_argument("release", metavar="RELEASE")
+    command.set_defaults(run=provenance)
     try:
         args = parser.parse_args()
     except SystemExit as done:

@@ -78,7 +78,7 @@ std::string Escape(std::string_view text, std::size_t room) {
         shown.append(text, i, length);
       }
       if (length > 1) i += length - 1;
-    } else if (byte < 0x20 || byte == 0x7F) {
+    } else if (byte < 0x20 || byte == 0x7F || (byte == '%' && kLogReadsPercent)) {
       AppendHex(&shown, "\\x", byte, 2);
     } else if (byte == '\\') {
       shown += "\\\\";

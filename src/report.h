@@ -19,7 +19,8 @@ constexpr std::size_t kMaxRecord = 2000;
 
 /// The texts of a record of `event`, in `encoding`, as the record shows them. Each is taken up to
 /// its first NUL, as the shell sees it, and as UTF-8 (LogUtf8); then each byte below 0x20, 0x7F
-/// and each byte outside a well-formed UTF-8 sequence is written as \xNN, a backslash as \\, and
+/// and each byte outside a well-formed UTF-8 sequence is written as \xNN (so is a % where the
+/// platform's log would read it: kLogReadsPercent), a backslash as \\, and
 /// each character that changes how a line reads or does not show (C1 controls, the line and
 /// paragraph separators, the format characters, the bidirectional controls among them, and the
 /// tag characters) as \uNNNN or \UNNNNNNNN, so that no text can pass for something else. Where

@@ -27,6 +27,8 @@ std::string DescribeRecord(const LogRecord& record) {
 
 }  // namespace
 
+const bool kLogReadsPercent = false;
+
 std::string LogUtf8(std::string_view text, TextEncoding /*encoding*/) { return std::string(text); }
 
 void WriteSystemLog(const std::vector<LogRecord>& records) {

@@ -4,6 +4,8 @@
 
 #include "widen.h"
 
+const bool kLogReadsPercent = true;
+
 std::string LogUtf8(std::string_view text, TextEncoding encoding) {
   if (encoding == TextEncoding::kUtf8) return std::string(text);
   const std::vector<wchar_t> wide = Widen(std::string(text).c_str(), encoding);

@@ -13,23 +13,28 @@
 
 namespace {
 
-// Each reason names its fix, as doc/windows.md gives it: the Administrators group as the owner;
-// change left to Administrators and SYSTEM, reading to Users.
+// Each reason names its fix, as doc/windows.md gives it: a new file with the content, owned by
+// the Administrators group, change left to Administrators and SYSTEM, reading to Users. Only a
+// new file shuts out a program that opened the old one for writing while it could: a handle keeps
+// the access it was granted when it was opened, whatever the access list becomes. The rename
+// fails while a program holds the file without sharing its deletion; one that shares it keeps the
+// renamed file, which is then deleted.
+#define TARNWICK_FIX                                                                            \
+  "; the fix, from a console run as administrator: ren C:\\Tarnwick.cfg Tarnwick.old && copy "  \
+  "C:\\Tarnwick.old C:\\Tarnwick.cfg && del C:\\Tarnwick.old && icacls C:\\Tarnwick.cfg "       \
+  "/setowner *S-1-5-32-544 && icacls C:\\Tarnwick.cfg /inheritance:r /grant:r *S-1-5-32-544:F " \
+  "*S-1-5-18:F *S-1-5-32-545:R"
 constexpr char kForeignOwner[] =
     "Owned by an account other than Administrators, SYSTEM, TrustedInstaller and the user running "
-    "Tarnwick, and an owner may always change who may write to it; the fix, from a console run "
-    "as administrator: icacls C:\\Tarnwick.cfg /setowner *S-1-5-32-544";
-constexpr char kNoAccessList[] =
-    "Anyone may change it: it has no access list; the fix, from a console run as administrator: "
-    "icacls C:\\Tarnwick.cfg /inheritance:r /grant:r *S-1-5-32-544:F *S-1-5-18:F *S-1-5-32-545:R";
+    "Tarnwick, and an owner may always change who may write to it" TARNWICK_FIX;
+constexpr char kNoAccessList[] = "Anyone may change it: it has no access list" TARNWICK_FIX;
 constexpr char kUnlabelled[] =
     "Every signed-in user may change it: Authenticated Users may, and no High integrity label "
-    "keeps them out; the fix, from a console run as administrator: icacls C:\\Tarnwick.cfg "
-    "/inheritance:r /grant:r *S-1-5-32-544:F *S-1-5-18:F *S-1-5-32-545:R";
+    "keeps them out" TARNWICK_FIX;
 constexpr char kForeignWriter[] =
     "Accounts other than Administrators, SYSTEM, TrustedInstaller and the user running Tarnwick "
-    "may change it; the fix, from a console run as administrator: icacls C:\\Tarnwick.cfg "
-    "/inheritance:r /grant:r *S-1-5-32-544:F *S-1-5-18:F *S-1-5-32-545:R";
+    "may change it" TARNWICK_FIX;
+#undef TARNWICK_FIX
 
 constexpr char kAdministrators[] = "S-1-5-32-544";
 constexpr char kSystem[] = "S-1-5-18";
@@ -53,7 +58,8 @@ std::string SidText(PSID sid) {
 }
 
 // Whether the label in `sacl` keeps every program below High integrity from writing: a label of
-// High or above with no-write-up that applies to the file itself.
+// High or above with no-write-up that applies to the file itself. Where there are several, each
+// must: which of them Windows applies is not documented.
 bool HoldsOutUnelevated(PACL sacl) {
   bool holds = false;
   for (DWORD i = 0; sacl != nullptr && i < sacl->AceCount; ++i) {
@@ -65,10 +71,13 @@ bool HoldsOutUnelevated(PACL sacl) {
       continue;
     }
     const std::string level = SidText(&label->SidStart);
-    holds = (label->Mask & SYSTEM_MANDATORY_LABEL_NO_WRITE_UP) != 0 &&
-            level.compare(0, sizeof kLabelPrefix - 1, kLabelPrefix) == 0 &&
-            std::strtoul(level.c_str() + sizeof kLabelPrefix - 1, nullptr, 10) >=
-                SECURITY_MANDATORY_HIGH_RID;
+    if ((label->Mask & SYSTEM_MANDATORY_LABEL_NO_WRITE_UP) == 0 ||
+        level.compare(0, sizeof kLabelPrefix - 1, kLabelPrefix) != 0 ||
+        std::strtoul(level.c_str() + sizeof kLabelPrefix - 1, nullptr, 10) <
+            SECURITY_MANDATORY_HIGH_RID) {
+      return false;
+    }
+    holds = true;
   }
   return holds;
 }

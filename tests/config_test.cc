@@ -190,6 +190,12 @@ TEST(RecordTextTest, CutsAndEscapesWhatTheLogShows) {
       {"\xC2\x9B\xE2\x80\xAE", kAnsi, R"(\u009b\u202e)"},
 #endif
       {"\xC3\xA9\x80\xFF", kUtf8, "\xC3\xA9\\x80\\xff"},
+#ifdef _WIN32
+      // Event Viewer would read a %1 in a text as one more insertion: there every % is escaped.
+      {"%1 %%1", kUtf8, R"(\x251 \x25\x251)"},
+#else
+      {"%1 %%1", kUtf8, "%1 %%1"},
+#endif
       {"\xE2\x80", kUtf8, R"(\xe2\x80)"},
       {"\xC0\xAF", kUtf8, R"(\xc0\xaf)"},
       {"\xC2\x85", kUtf8, R"(\u0085)"},

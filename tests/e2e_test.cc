@@ -124,7 +124,7 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     int mode = 0;            // the file's permission bits, where not 0
     // Whom the file is given to: "user" (another), "group" (a shared one); "link": the name is a
     // symbolic link to it, "user link": another user's; "dir link": that link leads through a link
-    // to the file's folder, "user dir link": another user's.
+    // to the file's folder, "user dir link": another user's, "relative dir link": one to ".".
     const char* owner = "";
     const char* acl = "";  // an entry added to its access list
   };
@@ -132,6 +132,8 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
   const std::string good_narration = std::string(kReadStart) + "\tApplication: @REC@ @DIR@/g1 a\n" +
                                      kReadEnd + kLaunchStart + "\tLaunch: @REC@\n" +
                                      "\t Param: @DIR@/g1 a\n\t   Res: OK\n" + kLaunchEnd;
+  const std::string& narrated = good_narration;
+  const std::vector<std::pair<std::string, std::string>> g1{{"g1", "a\n"}};
   // Enough entries that the narration overflows any pipe buffer.
   std::string many;
   std::vector<std::pair<std::string, std::string>> many_recorded;
@@ -170,8 +172,8 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
        std::string(kReadStart) + kReadEnd + kLaunchStart + kLaunchEnd,
        0,
        {}},
-      {"good, verbose", good, "-v", good_narration, 0, {{"g1", "a\n"}}},
-      {"good, quiet", good, "", "", 0, {{"g1", "a\n"}}},
+      {"good, verbose", good, "-v", narrated, 0, g1},
+      {"good, quiet", good, "", "", 0, g1},
       {"-vv is quiet", good, "-vv", "", 0, {{"g1", "a\n"}}},
       {"-v with a blank is quiet", good, "\"-v \"", "", 0, {{"g1", "a\n"}}},
       {"-v second is quiet", good, "x -v", "", 0, {{"g1", "a\n"}}},
@@ -276,10 +278,16 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
       {"writable by a shared group", good, "-v", kNoConfig, kFailed, {}, ".", false, 0664, "group"},
       {"ACL: user rw", good, "-v", kNoConfig, kFailed, {}, ".", false, 0644, "", "u:nobody:rw"},
       {"ACL: group rw", good, "-v", kNoConfig, kFailed, {}, ".", false, 0644, "", "g:nogroup:rw"},
+      // Only a write the mask lets through counts, and not the owner's nor its own group's.
+      {"ACL: masked rw", good, "-v", narrated, 0, g1, ".", false, 0644, "", "u:nobody:rw,m::r"},
+      {"ACL: the owner rw", good, "-v", narrated, 0, g1, ".", false, 0644, "", "u:$(id -u):rw"},
+      {"ACL: own group rw", good, "-v", narrated, 0, g1, ".", false, 0644, "", "g:$(id -g):rw"},
       {"another's symlink", good, "-v", kNoConfig, kFailed, {}, ".", false, 0, "user link"},
       {"own symlink", good, "-v", good_narration, 0, {{"g1", "a\n"}}, ".", false, 0, "link"},
       {"another's dir link", good, "-v", kNoConfig, kFailed, {}, ".", false, 0, "user dir link"},
       {"own dir link", good, "-v", good_narration, 0, {{"g1", "a\n"}}, ".", false, 0, "dir link"},
+      // A relative target is taken from the link's own folder.
+      {"own relative dir link", good, "-v", narrated, 0, g1, ".", false, 0, "relative dir link"},
       // Refused at once, never waited on.
       {"a FIFO", kFifo, "-v", kNoConfig, kFailed, {}},
       {"writable by the own group",
@@ -338,7 +346,8 @@ TEST_P(EndToEndTest, NarratesLaunchesAndExits) {
     if (owner.find("link") != std::string::npos) {
       fs::rename(kConfigFilePath, dir / "linked.cfg");
       const bool folder = owner.find("dir") != std::string::npos;
-      if (folder) fs::create_directory_symlink(dir, dir / "via");
+      const bool relative = owner.find("relative") != std::string::npos;
+      if (folder) fs::create_directory_symlink(relative ? fs::path(".") : dir, dir / "via");
       fs::create_symlink(dir / (folder ? "via/linked.cfg" : "linked.cfg"), kConfigFilePath);
     }
     if (row.mode != 0) fs::permissions(kConfigFilePath, static_cast<fs::perms>(row.mode));

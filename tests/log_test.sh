@@ -67,12 +67,14 @@ wine)
            split($0, field, ","); record = (field[2] + 0) " " (field[4] + 0) ":"
            if (field[5] ~ /^0+$/) record = record " (no user)"; next }
          /:(err|warn):eventlog:ReportEventW L"/ {
-           text = $0; sub(/^[^"]*"/, "", text); sub(/"$/, "", text); gsub(/\\"/, "\"", text); gsub(/\\\\/, "\\", text)
+           text = $0; sub(/^[^"]*"/, "", text); if (!sub(/"$/, "", text)) sub(/"\.\.\.$/, "...", text)
+           gsub(/\\"/, "\"", text); gsub(/\\\\/, "\\", text)
            record = record (record ~ /:$/ ? " " : "|") text }
          END { if (record != "") print record }' "$scratch/trace"
   }
   missing='1 1: C:\\Tarnwick.cfg|No such file or directory'
-  planted='1 1: C:\\Tarnwick.cfg|Accounts other than Administrators, SYSTEM, TrustedInstaller and the user running Tarnwick may change it; the fix, from a console run as administrator: icacls C:\\Tarnwick.cfg /inheritance:r /grant:r *S-1-5-32-544:F *S-1-5-18:F *S-1-5-32-545:R'
+  # Wine's trace shows no more of a string than fits in about 290 characters, and then "...".
+  planted='1 1: C:\\Tarnwick.cfg|Accounts other than Administrators, SYSTEM, TrustedInstaller and the user running Tarnwick may change it; the fix, from a console run as administrator: ren C:\\Tarnwick.cfg Tarnwick.old && copy C:\\Tarnwick.old C:\\Tarnwick.cfg && del C:\\Tarnwick.old && icacls C:\\Tarnwick.cfg ...'
   rejected() { printf '2 3: %s\n' "$1"; }
   failed() { printf '1 2: %s|%s|%s|%s\n' "$@"; }
   omitted() { printf '2 4: %s\n' "$1"; }
@@ -127,15 +129,23 @@ chmod o-w "$config"
 if [ "$mode" = syslog-inside ]; then
   rm -f "$config" && mkfifo "$config"
   check "a FIFO" "${planted%%: Writable*}: Not a regular file."
-  # The owner's primary group, which no listed user shares, but which a directory may give to all
-  # its users unlisted: not the owner's own unless it bears the owner's name.
+  # The owner's primary group is its own only when named as the owner (a directory may give one
+  # group to all its users unlisted), with no other member, and no one else's primary group.
   rm -f "$config" && printf '%s %s4\n' "$rec" "$out" >"$config"
   chmod 664 "$config"
-  printf '%s:x:%s:%s::/:/bin/sh\n' "$(id -un)" "$(id -u)" "$(id -g)" >"$scratch/passwd"
-  printf 'domain-users:x:%s:\n' "$(id -g)" >"$scratch/group"
-  mount --bind "$scratch/passwd" /etc/passwd && mount --bind "$scratch/group" /etc/group
-  check "a primary group of another name" "${planted%%: Writable*}: Writable by a group that is not its owner's own."
-  umount /etc/passwd /etc/group
+  me=$(id -un) gid=$(id -g)
+  shared="${planted%%: Writable*}: Writable by a group that is not its owner's own."
+  own_group() { # NAME EXPECTED GROUP [ANOTHER USER]
+    printf '%s:x:%s:%s::/:/bin/sh\n%s' "$me" "$(id -u)" "$gid" "${4:+$4
+}" >"$scratch/passwd" && printf '%s\n' "$3" >"$scratch/group"
+    mount --bind "$scratch/passwd" /etc/passwd && mount --bind "$scratch/group" /etc/group
+    check "$1" "$2"
+    umount /etc/passwd /etc/group
+  }
+  own_group "the owner's own group" "" "$me:x:$gid:"
+  own_group "a primary group of another name" "$shared" "domain-users:x:$gid:"
+  own_group "an own group with another member" "$shared" "$me:x:$gid:$me,other"
+  own_group "another user's primary group too" "$shared" "$me:x:$gid:" "other:x:4242:$gid::/:/bin/sh"
 fi
 if [ "$mode" = wine ]; then
   # ANSI is read in the ANSI code page before it is escaped: in 932 a character ending in a

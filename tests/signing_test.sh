@@ -3,7 +3,7 @@
 # a PKCS#12 file, a SoftHSM2 token and an OpenPGP key. Builds the release from a clone of this
 # commit, signed each way, checks what came out, the release check, and the refusals.
 # Usage: tests/signing_test.sh   (needs what the release needs, and osslsigncode, softhsm2,
-#        libengine-pkcs11-openssl, sqop, msitools, faketime and wine)
+#        libengine-pkcs11-openssl, sqop, msitools, faketime, wine, and npm ci in tests/sigstore)
 set -eu
 . "$(dirname "$0")/checks.sh"
 keys=$work/keys
@@ -22,6 +22,13 @@ make_keys() {
     printf 'extendedKeyUsage=%s\nkeyUsage=critical,digitalSignature\n' $usage >$name.ext
     ${date:+faketime $date} openssl x509 -req -in $name.csr -CA ca.pem -CAkey ca.key \
       -CAcreateserial -days 1 -extfile $name.ext -out $name.pem 2>/dev/null
+    openssl pkcs12 -export -inkey $name.key -in $name.pem -certfile ca.pem -passout file:password -out $name.p12
+  done
+  # Keys of the other kinds a Sigstore bundle may or may not be signed with, under the same CA.
+  for key in "p256 ec -pkeyopt ec_paramgen_curve:P-256" "p384 ec -pkeyopt ec_paramgen_curve:P-384" "ed25519 ed25519"; do
+    set -- $key && name=$1 && shift
+    openssl req -newkey "$@" -nodes -keyout $name.key -out $name.csr -subj /CN=$name 2>/dev/null
+    openssl x509 -req -in $name.csr -CA ca.pem -CAkey ca.key -days 1 -extfile good.ext -out $name.pem 2>/dev/null
     openssl pkcs12 -export -inkey $name.key -in $name.pem -certfile ca.pem -passout file:password -out $name.p12
   done
   openssl pkcs12 -export -legacy -inkey good.key -in good.pem -certfile ca.pem -passout file:password -out legacy.p12
@@ -77,6 +84,29 @@ runs_under_wine() { # no configuration in the fresh prefix: the run ends with -1
 provenance_verifies() { statement=$(ls "$release"/*.intoto.json) && sqop verify "$statement.asc" "$keys/openpgp.cert" <"$statement"; }
 pgp_verifies() { sqop verify "$release/SHA256SUMS.asc" "$keys/openpgp.cert" <"$release/SHA256SUMS"; }
 pgp_fails_on_change() { ! { echo x | cat "$release/SHA256SUMS" - | sqop verify "$release/SHA256SUMS.asc" "$keys/openpgp.cert"; }; }
+# Sigstore's own verifier (npm @sigstore/verify, installed by `npm ci` in tests/sigstore): BUNDLE CERT.
+sigstore() { node "$top/tests/sigstore/verify.js" "$@"; }
+# The release's copy with CHANGE: the payload of its bundle (the builder the Statement names), its
+# BUILDINFO with its sums made to fit, or nothing.
+bundle_copy() {
+  rm -rf "$work/b" && cp -r "$release" "$work/b" && bundle=$(ls "$work/b"/*.sigstore.json)
+  case $1 in
+  payload) python3 -c 'import base64, json, sys; bundle = json.load(open(sys.argv[1])); e = bundle["dsseEnvelope"]
+e["payload"] = base64.b64encode(base64.b64decode(e["payload"]).replace(b"not-set", b"elsewhere")).decode()
+json.dump(bundle, open(sys.argv[1], "w"))' "$bundle" ;;
+  file) echo changed >>"$work/b/BUILDINFO" && resum "$work/b" BUILDINFO ;;
+  esac
+}
+sigstore_refuses() { bundle_copy "$1" && ! sigstore "$bundle" "$2"; } # CHANGE CERT
+check_refuses() { # CHANGE CERT PHRASE: the release check says PHRASE last, and ends with 1
+  bundle_copy "$1" && status=0 && "$top/packaging/release_check.py" provenance --cert "$2" "$work/b" \
+    >"$work/said" 2>&1 || status=$?
+  [ $status -eq 1 ] && tail -n 1 "$work/said" | grep -qF -- "$3"
+}
+own_bundle() { # KEY: its bundle of the release's Statement, as the release writes one, verifies
+  python3 "$top/packaging/sigstore_bundle.py" "$keys/$1.pem" "$keys/$1.p12" "" "" "$keys/password" \
+    "$release"/*.intoto.json "$work/$1.json" && sigstore "$work/$1.json" "$keys/$1.pem"
+}
 # The release with one byte of its 64-bit tarnwick.exe changed, and its sums made to fit.
 tampered_named() {
   rm -rf "$work/tampered" && cp -r "$release" "$work/tampered" && cd "$work/out/zip-win64"
@@ -165,11 +195,23 @@ check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openp
 check "PKCS#12: every exe and MSI verifies" signed
 check "no plaintext copy of the password is left" sh -c "! ls '$work/source/build/release/signing-checks' | grep -q PASSWORD"
 check "PKCS#12: each verifies at the time it states, with a certificate newer than the commit" valid_when_signed
-check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 16 ]"
+check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 17 ]"
 check "the signed 64-bit exe runs under Wine" runs_under_wine
 check "SHA256SUMS.asc verifies" pgp_verifies
 check "SHA256SUMS.asc fails on changed sums" pgp_fails_on_change
 check "the provenance's signature verifies" provenance_verifies
+check "Sigstore's verifier accepts the provenance's bundle" sigstore "$release"/*.sigstore.json "$keys/good.pem"
+check "the release check accepts the bundle" "$top/packaging/release_check.py" provenance \
+  --cert "$keys/good.pem" "$release"
+while read -r change cert phrase; do
+  [ "$change" = file ] || check "Sigstore's verifier refuses the bundle: $change" sigstore_refuses "$change" "$keys/$cert"
+  check "the release check refuses the bundle: $change" check_refuses "$change" "$keys/$cert" "$phrase"
+done <<EOF
+payload good.pem signature is not one of the certificate's key
+file good.pem 'BUILDINFO' is not the file the provenance names
+another-key renewed.pem signature is not one of the certificate's key
+EOF
+for key in p256 ed25519; do check "Sigstore's verifier accepts a bundle signed with the $key key" own_bundle $key; done
 check "the release check accepts the release" "$top/packaging/release_check.py" verify --publisher-cert \
   "$keys/openpgp.cert" --ca "$keys/ca.pem" --crl "$keys/ca.crl" "$release"
 check "it names an exe with one changed byte" tampered_named
@@ -183,9 +225,12 @@ check "a new key at the same path: every file is signed afresh" signed renewed
 check "a second clone signs the same bytes" sh -c "rm -rf '$work/again' && git clone -q '$top' '$work/again' &&
   cd '$work/again' && env $p12 cmake --workflow --preset release >/dev/null 2>&1 &&
   cmp build/release/dist/SHA256SUMS '$release/SHA256SUMS'"
+check "a second clone writes the same bundle (an RSA key)" cmp "$work/again/build/release/dist/"*.sigstore.json \
+  "$release/"*.sigstore.json
 check "PKCS#11, the OpenPGP key relative to the source tree: the release builds" build $token \
   TARNWICK_OPENPGP_KEY=../keys/openpgp.key
 check "PKCS#11: every exe and MSI verifies" signed
+check "PKCS#11: Sigstore's verifier accepts the provenance's bundle" sigstore "$release"/*.sigstore.json "$keys/good.pem"
 check "a relative OpenPGP key: SHA256SUMS.asc verifies" pgp_verifies
 check "unsigned again, at another time: the release builds" build SOURCE_DATE_EPOCH=1797000000
 check "the release check takes the time from BUILDINFO" "$top/packaging/release_check.py" verify "$release"
@@ -198,6 +243,8 @@ check "a wrong password" refused "does not open" TARNWICK_SIGN_PKCS12="$keys/goo
 check "a token that refuses" refused "token refused" $token TARNWICK_SIGN_PASSWORD_FILE="$keys/bad-pin"
 check "an expired certificate" refused "has expired" TARNWICK_SIGN_PKCS12="$keys/expired.p12" \
   TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
+check "a P-384 key, which Sigstore's verifier cannot check" refused "(an ECDSA key on secp384r1)" \
+  TARNWICK_SIGN_PKCS12="$keys/p384.p12" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
 check "a certificate not for code signing" refused "not for code signing" \
   TARNWICK_SIGN_PKCS12="$keys/web.p12" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
 check "a checkout with uncommitted changes, to be signed" changed refused "uncommitted changes" $p12

@@ -17,7 +17,8 @@ TEST(UntrustedSddlReasonTest, LeavesChangeToAdministratorsSystemAndTheUser) {
   const struct {
     const char* name;
     std::string sddl;
-    std::string reason;  // its start; empty: trusted
+    std::string reason;          // its start; empty: trusted
+    const char* user = nullptr;  // where not `me`
   } rows[] = {
       {"made by an administrator in C:\\", made(me, high), ""},
       {"made by an administrator, owned by Administrators", made("BA", high), ""},
@@ -26,6 +27,7 @@ TEST(UntrustedSddlReasonTest, LeavesChangeToAdministratorsSystemAndTheUser) {
       {"owned by TrustedInstaller",
        made("S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", high), ""},
       {"owned by another user", made(other, high), "Owned by"},
+      {"no owner, the user unknown", "D:PAI(A;;FA;;;BA)", "Owned by", ""},
       {"no access list", "O:BA" + high, "Anyone"},  // Wine reads D:NO_ACCESS_CONTROL as empty
       {"Everyone: write data", made("BA", "(A;;0x2;;;WD)" + high), "Accounts"},
       {"INTERACTIVE: append data", made("BA", "(A;;0x4;;;IU)" + high), "Accounts"},
@@ -35,14 +37,17 @@ TEST(UntrustedSddlReasonTest, LeavesChangeToAdministratorsSystemAndTheUser) {
       {"another user: generic all", made("BA", "(A;;GA;;;" + other + ")" + high), "Accounts"},
       {"the user running it: modify", "O:BAD:PAI(A;;FA;;;BA)(A;;0x1301bf;;;" + me + ")", ""},
       {"Authenticated Users: modify, no label", made("BA", ""), "Every signed-in"},
+      {"Everyone: denied all", made("BA", "(D;;GA;;;WD)" + high), ""},
+      {"a System label", made("BA", "S:(ML;;NW;;;SI)"), ""},
       {"a Medium label", made("BA", "S:(ML;;NW;;;ME)"), "Every signed-in"},
+      {"a Medium label, then a High one", made("BA", "S:(ML;;NW;;;ME)(ML;;NW;;;HI)"), "Every"},
       {"a High label without no-write-up", made("BA", "S:(ML;;NR;;;HI)"), "Every signed-in"},
       {"a High label for children only", made("BA", "S:(ML;OIIO;NW;;;HI)"), "Every signed-in"},
       {"Everyone: all, for children only", made("BA", "(A;OICIIO;GA;;;WD)" + high), ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const char* reason = UntrustedSddlReason(row.sddl.c_str(), me.c_str());
+    const char* reason = UntrustedSddlReason(row.sddl.c_str(), row.user ? row.user : me.c_str());
     EXPECT_EQ(reason ? std::string(reason).substr(0, row.reason.size()) : "trusted",
               row.reason.empty() ? "trusted" : row.reason);
   }
