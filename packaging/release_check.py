@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks a release that came from elsewhere, as a user or as one of several builders:
 
   verify [--publisher-cert CERT] [--ca CA_FILE [--crl CRL_FILE] [--ignore-cdp | --ignore-crl]] RELEASE
@@ -10,13 +10,24 @@
       verify under that CA (osslsigncode verify -CAfile; --crl, --ignore-cdp and --ignore-crl are
       passed on to it as -CRLfile, -ignore-cdp and -ignore-crl).
   attest [the options of verify] RELEASE BUILDER KEY [ATTESTATIONS]
-      verify, and only when every file matches, sign the release's SHA256SUMS with the builder's
-      OpenPGP key (sqop) into ATTESTATIONS/<version>/<builder>/SHA256SUMS.asc (./attestations by
-      default).
+      verify, and only when every file matches, write the builder's in-toto link of the release
+      (step rebuild; as products SHA256SUMS and each file it lists, by bare name, with the SHA-256
+      of the bytes checked), signed with the builder's OpenPGP key KEY through in-toto (gpg), to
+      ATTESTATIONS/<builder>/sources/tarnwick/<version>/metadata (./attestations by default), where
+      apt-transport-in-toto asks a rebuilder for it. KEY is a secret key whose primary key signs
+      (gpg --quick-gen-key NAME ed25519 sign), tried before the rebuild.
+  layout CERTS THRESHOLD EXPIRES KEY OUT
+      write to OUT an in-toto layout signed with the OpenPGP secret key KEY: a step rebuild that at
+      least THRESHOLD of the builders' keys, one per certificate file in the folder CERTS, must each
+      have signed a link of, and an inspection that matches every file checked with that step's
+      products and allows no other (as apt-transport-in-toto checks a .deb); it expires at EXPIRES,
+      a day (YYYY-MM-DD, its start in UTC) or a time (YYYY-MM-DDTHH:MM:SSZ).
   attestations RELEASE ATTESTATIONS CERTS THRESHOLD
-      whether the release's files match its SHA256SUMS and at least THRESHOLD distinct keys, of the
-      OpenPGP certificates in the folder CERTS, signed that SHA256SUMS in
-      ATTESTATIONS/<version>/*/SHA256SUMS.asc; keys are told apart by their primary fingerprints.
+  attestations --layout LAYOUT --layout-cert CERT RELEASE ATTESTATIONS
+      whether the release's files match its SHA256SUMS and in-toto's verifier accepts them with the
+      builders' links ATTESTATIONS/*/sources/tarnwick/<version>/metadata: against a layout the check
+      makes of the certificates in CERTS (one key per file) and THRESHOLD, or against the signed
+      LAYOUT, whose signature CERT must verify.
   provenance --cert CERT RELEASE
       whether the release's provenance as a Sigstore bundle (tarnwick-<version>.intoto.sigstore.json)
       is signed by the key of the publisher's X.509 certificate CERT (PEM) over DSSE's
@@ -25,8 +36,9 @@
 
 Exits 0 yes; 1 no (the last line says why); 2 when it could not check: usage, a missing tool, an
 input of the checker's own that cannot be read, a checkout at another commit, a rebuild that failed,
-a stop by Ctrl-C, SIGTERM or SIGHUP (a further one while it cleans up is let pass); and -h or
---help, which print the usage and are no verdict.
+a stop by Ctrl-C, SIGTERM or SIGHUP (a further one while it cleans up is let pass), a tool (gpg,
+sqop, git, osslsigncode) that ran longer than 2 minutes, a builders' check that ran longer than 10
+minutes; and -h or --help, which print the usage and are no verdict.
 
 Everything read from outside (the release, the attestations, the certificates and keys) is read by
 one reader: each file opened once, without following a link at any step of its path, only when it
@@ -63,7 +75,7 @@ import sigstore_bundle  # noqa: E402
 TOP = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 FILE_LIMIT = 256 << 20  # far beyond any file of a release
 RELEASE_LIMIT = 1 << 30  # and beyond any whole release
-KEY_LIMIT = 60 << 10  # a key goes to sqop through a pipe, which holds at least 64 KiB
+KEY_LIMIT = 60 << 10  # far beyond a key or certificate of one builder
 SIGNATURE_LIMIT = 1 << 20
 # A release lists a dozen files in lines of under 100 bytes, about 1 KiB; 64 KiB would hold some
 # 700 such lines, and a SHA256SUMS refused for its size costs next to nothing to read.
@@ -73,6 +85,16 @@ SUMS_LIMIT = 64 << 10
 # is refused from its end record, before its central directory is read.
 ZIP_ENTRIES = 100
 ZIP_DIRECTORY_LIMIT = 64 << 10
+# A builder's link names a dozen files in a few KiB; this holds hundreds, and keeps a planted
+# megabyte from the parsers.
+LINK_LIMIT = 64 << 10
+LINK_FILES = LINK_LIMIT // 100  # the files a link of that size can name (each takes more)
+LAYOUT_LIMIT = 256 << 10  # a layout holds each builder's public key
+TOOL_LIMIT = 120  # seconds for one run of gpg, sqop, osslsigncode or git (the rebuild's steps have none)
+CHECK_LIMIT = 600  # seconds for the whole builders' check
+STEP = "rebuild"  # the step of the layout, and the name in each builder's link
+# The release's files, as the rebuild step's products: one layout serves every version.
+PRODUCTS = ("SHA256SUMS", "BUILDINFO", "tarnwick_*.deb", "tarnwick-*.zip", "tarnwick-*.msi", "*.cdx.json")
 SUM_LINE = re.compile(rb"([0-9a-f]{64})  ([A-Za-z0-9][A-Za-z0-9._+~-]*)\n")
 # A line of `sqop verify`: the signature's time, the signing (sub)key's fingerprint, the primary key's,
 # then perhaps words of sqop's own; a line of any other form (a warning, say) names no key.
@@ -97,10 +119,11 @@ class Unfit(Exception):
 
 # --- The reader ---
 
-def open_folder(path, at=None, create=False):
+def open_folder(path, at=None, create=False, missing_ok=False):
     """A descriptor of the folder `path` (relative to the folder descriptor `at`, or to the current
     folder), reached one component at a time without following a link; with `create`, missing
-    components are made. Raises Unfit when a component is missing, a link or not a folder."""
+    components are made; with `missing_ok`, None when one is missing. Raises Unfit when a
+    component is missing, a link or not a folder."""
     folder = os.open("/" if path.startswith("/") else ".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC,
                      dir_fd=None if path.startswith("/") else at)
     try:
@@ -113,6 +136,9 @@ def open_folder(path, at=None, create=False):
             try:
                 found = os.stat(part, dir_fd=folder, follow_symlinks=False)
             except FileNotFoundError:
+                if missing_ok:
+                    os.close(folder)
+                    return None
                 raise Unfit(f"{path!r} does not exist") from None
             if stat.S_ISLNK(found.st_mode):
                 raise Unfit(f"{part!r} in {path!r} is a link")
@@ -219,26 +245,14 @@ def need(*tools):
 
 
 def run(command, data=b"", **options):
-    """Runs `command` with `data` on its standard input; the finished process, outputs captured."""
+    """Runs `command` with `data` on its standard input, for TOOL_LIMIT seconds at most; the
+    finished process, outputs captured."""
     try:
-        return subprocess.run(command, input=data, capture_output=True, **options)
+        return subprocess.run(command, input=data, capture_output=True, timeout=TOOL_LIMIT, **options)
+    except subprocess.TimeoutExpired:
+        raise CannotCheck(f"{command[0]} took longer than {TOOL_LIMIT} s, and was stopped") from None
     except OSError as error:
         raise CannotCheck(f"{command[0]} could not be run: {error.strerror}") from None
-
-
-def run_with_key(command, key, data=b""):
-    """Runs `command` + [a path from which the secret `key` is read once] with `data` on its
-    standard input: the key goes through a pipe, so that no copy of it is ever written to disk."""
-    read_end, write_end = os.pipe()
-    try:
-        os.write(write_end, key)
-        os.close(write_end)
-        write_end = -1
-        return run([*command, f"/dev/fd/{read_end}"], data, pass_fds=(read_end,))
-    finally:
-        os.close(read_end)
-        if write_end >= 0:
-            os.close(write_end)
 
 
 def last_line(process):
@@ -259,6 +273,237 @@ def signed_by(work, name, signature, cert, data):
         return []
     lines = (VERIFIED.fullmatch(line) for line in done.stdout.split(b"\n"))
     return sorted({found[2].decode() for found in lines if found})
+
+
+# --- in-toto and the keys it signs with ---
+
+def intoto():
+    """Debian's in-toto modules, their tools bounded by TOOL_LIMIT; stops the check when missing."""
+    try:
+        import in_toto.exceptions
+        import in_toto.models.layout
+        import in_toto.models.link
+        import in_toto.models.metadata
+        import in_toto.settings
+        import in_toto.verifylib
+        import securesystemslib.gpg.functions
+        import securesystemslib.settings
+    except ImportError:
+        raise CannotCheck("the check needs Debian's in-toto and python3-securesystemslib, which are not "
+                          "installed") from None
+    securesystemslib.settings.SUBPROCESS_TIMEOUT = TOOL_LIMIT  # each gpg it runs (3 s by default)
+    in_toto.settings.LINK_CMD_EXEC_TIMEOUT = TOOL_LIMIT  # the inspection's command
+    return in_toto
+
+
+def told(error):
+    """What in-toto or gpg said in `error`, in one line, escaped."""
+    return repr(" ".join(str(error).split())[:300])
+
+
+def gnupg_home(work):
+    """A GnuPG home of the check's own in the work folder, where every key and certificate is
+    imported: in-toto signs and reads keys through gpg, which finds them by GNUPGHOME (in-toto
+    would cut a --homedir at its spaces). The caller's own keyring is never read."""
+    home = os.path.join(work, "gnupg")
+    os.mkdir(home, 0o700)
+    # No gpg it runs may wait for a pass phrase: a key that has one is refused.
+    private(home, "gpg.conf", b"batch\nno-tty\npinentry-mode error\n")
+    os.environ["GNUPGHOME"] = home
+    return home
+
+
+def stop_gnupg(work):
+    """Ends the gpg-agent that signing started for the check's GnuPG home, if any."""
+    home = os.path.join(work, "gnupg")
+    if os.path.isdir(home) and shutil.which("gpgconf"):
+        try:
+            subprocess.run(["gpgconf", "--homedir", home, "--kill", "gpg-agent"], capture_output=True, timeout=30)
+        except (OSError, subprocess.TimeoutExpired):
+            pass  # the work folder goes all the same
+
+
+def gpg(home, *arguments, data=b""):
+    return run(["gpg", "--homedir", home, "--batch", "--no-tty", "--with-colons", *arguments], data)
+
+
+def primaries(home, data):
+    """The primary keys in the OpenPGP key or certificate `data`, each as (fingerprint, whether
+    it is secret, its own capabilities), read by gpg without importing it."""
+    shown = gpg(home, "--import-options", "show-only", "--import", data=data)
+    keys, record = [], None
+    for line in shown.stdout.decode("utf-8", "replace").splitlines():
+        fields = line.split(":")
+        if fields[0] in ("pub", "sec", "sub", "ssb"):
+            record = fields
+        elif fields[0] == "fpr" and record and record[0] in ("pub", "sec") and len(fields) > 9:
+            keys.append((fields[9].lower(), record[0] == "sec", record[11] if len(record) > 11 else ""))
+            record = None
+    return keys
+
+
+def one_key(home, data, what, shown, secret=False):
+    """Imports the key or certificate `data` (`what` it is, read from `shown`) into the check's
+    GnuPG home; its primary fingerprint. Stops the check unless it holds exactly one primary key,
+    which signs: one file is one builder's vote, and in-toto signs with the primary key (it drops
+    the signing subkeys of the keys sqop makes, whose primary cannot sign)."""
+    keys = primaries(home, data)
+    if len(keys) != 1:
+        raise CannotCheck(f"{what} {shown!r} holds {len(keys)} OpenPGP keys, and one is asked: "
+                          "one file, one builder's key")
+    fingerprint, is_secret, abilities = keys[0]
+    if secret and not is_secret:
+        raise CannotCheck(f"{what} {shown!r} is not a secret key")
+    if "s" not in abilities:
+        raise CannotCheck(f"{what} {shown!r} cannot be used by in-toto: its primary key does not sign "
+                          "(as in a key sqop made); make one with 'gpg --quick-gen-key NAME ed25519 sign'")
+    imported = gpg(home, "--import", data=data)
+    if imported.returncode != 0:
+        raise CannotCheck(f"{what} {shown!r} cannot be read by gpg: {last_line(imported)!r}")
+    return fingerprint
+
+
+def public_key(home, fingerprint, what, shown):
+    """The public key of `fingerprint`, imported, as in-toto reads it (with the subkeys it keeps)."""
+    intoto()
+    import securesystemslib.gpg.functions
+    try:
+        return securesystemslib.gpg.functions.export_pubkey(fingerprint)
+    except Exception as error:
+        raise CannotCheck(f"{what} {shown!r} cannot be read by in-toto: {told(error)}") from None
+
+
+def sign(metablock, fingerprint, what):
+    """Signs the in-toto `metablock` with the imported key `fingerprint` through in-toto (gpg)."""
+    try:
+        return metablock.sign_gpg(fingerprint)
+    except Exception as error:
+        raise CannotCheck(f"{what} could not be signed through in-toto: {told(error)}") from None
+
+
+def signing_key(home, data, what, shown):
+    """Imports the secret key `data` and tries it: a probe signed through in-toto must verify with
+    the public key in-toto reads back, as a link or a layout will. Its primary fingerprint; stops
+    the check, in one line, on a key in-toto cannot use."""
+    fingerprint = one_key(home, data, what, shown, secret=True)
+    tools = intoto()
+    probe = tools.models.metadata.Metablock(signed=tools.models.link.Link(name="probe"))
+    sign(probe, fingerprint, f"a probe with {what} {shown!r}")
+    try:
+        probe.verify_signature(public_key(home, fingerprint, what, shown))
+    except Exception as error:
+        raise CannotCheck(f"{what} {shown!r} cannot be used by in-toto: its signature does not verify "
+                          f"({told(error)})") from None
+    return fingerprint
+
+
+def read_certs(path, work, home):
+    """The builders' keys of the certificates in the folder `path` (each file not named with a
+    leading '.'), each imported, as (file name, primary fingerprint) pairs; stops the check on a
+    link, anything but files and folders, or a file that holds other than one key."""
+    try:
+        folder = open_folder(path)
+    except Unfit as unfit:
+        raise CannotCheck(f"no folder of certificates: {unfit}") from None
+    certs = []
+    try:
+        for name in names_in(folder):
+            if name.startswith(".") or stat.S_ISDIR(os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode):
+                continue
+            try:
+                data = read_file(folder, name, KEY_LIMIT)
+            except Unfit as unfit:
+                raise CannotCheck(f"in the folder of certificates {path!r}: {unfit}") from None
+            certs.append((name, one_key(home, data, "the certificate", os.path.join(path, name))))
+    finally:
+        os.close(folder)
+    if not certs:
+        raise CannotCheck(f"no certificate in {path!r}")
+    return certs
+
+
+def builders_keys(home, certs, path):
+    """The public keys of `certs`, once each, by fingerprint; says which file each came from."""
+    keys = {}
+    for name, fingerprint in certs:
+        if fingerprint in keys:
+            print(f"counted once: {name!r} (the key {fingerprint.upper()}, as {keys[fingerprint][0]!r})")
+            continue
+        keys[fingerprint] = (name, public_key(home, fingerprint, "the certificate", os.path.join(path, name)))
+        print(f"builder: {name!r} (the key {fingerprint.upper()})")
+    return {fingerprint: key for fingerprint, (name, key) in keys.items()}
+
+
+def make_layout(keys, threshold, expires, signer):
+    """The layout, signed with the imported key `signer`: a step `rebuild` that `threshold` of the
+    builders' `keys` must each have done, producing the release's files and from nothing; and an
+    inspection, run in the folder of the files checked, that matches each file there with that
+    step's products and allows no other. apt-transport-in-toto runs it in a folder of the .deb it
+    downloaded and the links (which in-toto leaves out of what it records, as *.link*), and
+    substitutes no parameters, so the rules are globs."""
+    tools = intoto()
+    layout = tools.models.layout
+    step = layout.Step(name=STEP, threshold=threshold, pubkeys=sorted(keys), expected_command=[],
+                       expected_materials=[["DISALLOW", "*"]],
+                       expected_products=[*(["CREATE", pattern] for pattern in PRODUCTS), ["DISALLOW", "*"]])
+    # Debian's own rebuild layouts name their inspection so, and run /usr/bin/true.
+    inspection = layout.Inspection(name="verify-reprobuilds", run=["/usr/bin/true"], expected_products=[],
+                                   expected_materials=[["MATCH", "*", "WITH", "PRODUCTS", "FROM", STEP],
+                                                       ["DISALLOW", "*"]])
+    try:
+        made = layout.Layout(steps=[step], inspect=[inspection], keys=keys, expires=expires,
+                             readme="Tarnwick's release: rebuilt byte for byte by enough builders")
+        metablock = tools.models.metadata.Metablock(signed=made)
+    except Exception as error:
+        raise CannotCheck(f"no layout can be made: {told(error)}") from None
+    sign(metablock, signer, "the layout")
+    return metablock
+
+
+def expiry(text):
+    """in-toto's form of the time EXPIRES, a day (its start, UTC) or a time in ISO 8601 form;
+    stops the check when it is not one, or not in the future."""
+    import datetime
+    for form in ("%Y-%m-%d", "%Y-%m-%dT%H:%M:%SZ", "%Y-%m-%dT%H:%M:%S%z"):
+        try:
+            when = datetime.datetime.strptime(text, form)
+            break
+        except ValueError:
+            continue
+    else:
+        raise CannotCheck(f"the expiry is a day (YYYY-MM-DD) or a time (YYYY-MM-DDTHH:MM:SSZ): {text!r}")
+    when = when.replace(tzinfo=when.tzinfo or datetime.timezone.utc).astimezone(datetime.timezone.utc)
+    if when <= datetime.datetime.now(datetime.timezone.utc):
+        raise CannotCheck(f"the expiry {text!r} has passed")
+    return when.strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def threshold_of(text):
+    if not re.fullmatch(r"[1-9][0-9]{0,5}", text):
+        raise CannotCheck(f"the threshold is a whole number from 1: {text!r}")
+    return int(text)
+
+
+def replace_file(path, data):
+    """Writes `data` as the file `path` by renaming a new file of the check's own over it, in its
+    folder reached without following a link; refuses a `path` that is a link or not a file."""
+    folder_path, name = os.path.split(path)
+    if name in ("", ".", ".."):
+        raise CannotCheck(f"{path!r} is not a file name")
+    try:
+        folder = open_folder(folder_path or ".")
+    except Unfit as unfit:
+        raise CannotCheck(f"{path!r} cannot be written: {unfit}") from None
+    try:
+        try:
+            mode = os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode
+            if not stat.S_ISREG(mode):
+                raise CannotCheck(f"{path!r} cannot be written: it is {'a link' if stat.S_ISLNK(mode) else 'not a file'}")
+        except FileNotFoundError:
+            pass
+        place(folder, name, data)
+    finally:
+        os.close(folder)
 
 
 # --- The release ---
@@ -539,14 +784,19 @@ def verify(args, work):
     return 0
 
 
-def attestation_folder(attestations, version, builder):
-    """A descriptor of ATTESTATIONS/<version>/<builder>, made where missing; raises Unfit when a
-    folder on the way is a link, or the builder's folder holds a link or anything but files."""
-    top = open_folder(attestations, create=True)
+def attestation_folder(attestations, parts, create):
+    """A descriptor of the builder's folder ATTESTATIONS/<parts>, made where missing with `create`;
+    without it, None while a folder on the way is still missing. Raises Unfit when a folder on the
+    way is a link, or the builder's folder holds a link or anything but files."""
+    top = open_folder(attestations, create=create, missing_ok=not create)
+    if top is None:
+        return None
     try:
-        folder = open_folder(f"{version}/{builder}", at=top, create=True)
+        folder = open_folder("/".join(parts), at=top, create=create, missing_ok=not create)
     finally:
         os.close(top)
+    if folder is None:
+        return None
     for name in names_in(folder):
         mode = os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode
         if not stat.S_ISREG(mode):
@@ -555,151 +805,273 @@ def attestation_folder(attestations, version, builder):
     return folder
 
 
-def place(folder, data):
-    """Writes `data` as SHA256SUMS.asc into the folder descriptor `folder` by an exclusive create;
-    an earlier attestation is replaced only by renaming a file made here over it."""
+def place(folder, name, data):
+    """Writes `data` as `name` into the folder descriptor `folder` by an exclusive create; an
+    earlier file is replaced only by renaming a file made here over it."""
     flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXEC
-    name = "SHA256SUMS.asc"
+    made = name
     try:
-        fd = os.open(name, flags, 0o644, dir_fd=folder)
+        fd = os.open(made, flags, 0o644, dir_fd=folder)
     except FileExistsError:
         if not stat.S_ISREG(os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode):
-            raise Unfit(f"{name!r} in the builder's folder is not a file") from None
-        name = f".SHA256SUMS.asc.{secrets.token_hex(8)}"
-        fd = os.open(name, flags, 0o644, dir_fd=folder)
+            raise Unfit(f"{name!r} is not a file") from None
+        made = f".{name}.{secrets.token_hex(8)}"
+        fd = os.open(made, flags, 0o644, dir_fd=folder)
     try:
         with os.fdopen(fd, "wb") as out:
             out.write(data)
             out.flush()
             os.fsync(out.fileno())
-        if name != "SHA256SUMS.asc":
-            os.rename(name, "SHA256SUMS.asc", src_dir_fd=folder, dst_dir_fd=folder)
+        if made != name:
+            os.rename(made, name, src_dir_fd=folder, dst_dir_fd=folder)
     except OSError:
-        if name != "SHA256SUMS.asc":
-            os.unlink(name, dir_fd=folder)
+        if made != name:
+            os.unlink(made, dir_fd=folder)
         raise
+
+
+def builder_link(release, fingerprint):
+    """The builder's in-toto link of the release: step `rebuild`, no materials and no command, and
+    as products SHA256SUMS and each file it lists, by bare name, with the SHA-256 of the bytes
+    checked; signed with the imported key `fingerprint`. Every builder's link of one release
+    records the same, as in-toto asks of the links it counts towards a threshold."""
+    tools = intoto()
+    products = {"SHA256SUMS": {"sha256": hashlib.sha256(release.sums).hexdigest()}}
+    products.update((name, {"sha256": hashlib.sha256(data).hexdigest()}) for name, data in release.files.items())
+    link = tools.models.metadata.Metablock(signed=tools.models.link.Link(name=STEP, products=products))
+    sign(link, fingerprint, "the link")
+    if len(repr(link)) > LINK_LIMIT:
+        raise CannotCheck(f"the link of {len(products)} files is larger than the builders' check reads "
+                          f"({LINK_LIMIT >> 10} KiB)")
+    return repr(link).encode()
 
 
 def attest(args, work):
     if not BUILDER.fullmatch(args.builder):
         raise CannotCheck(f"a builder's name is letters, digits, '.', '_' and '-': {args.builder!r}")
-    need("sqop")
+    need("gpg")
     key = read_path(args.key, "the builder's key")
     if len(key) > KEY_LIMIT:
         raise CannotCheck(f"the builder's key {args.key!r} is larger than any OpenPGP key")
-    # The key signs before hours of building are spent.
-    if run_with_key(["sqop", "sign", "--as=text"], key, b"probe").returncode != 0:
-        raise CannotCheck(f"the key in {args.key!r} does not sign")
-    cert = run(["sqop", "extract-cert"], key)
+    # The key signs through in-toto before hours of building are spent.
+    fingerprint = signing_key(gnupg_home(work), key, "the builder's key", args.key)
     release, why = examine(args, work)
     if why:
         print(why)
         return 1
-    shown = os.path.join(args.attestations, release.version, args.builder, "SHA256SUMS.asc")
+    if len(release.files) >= LINK_FILES:
+        raise CannotCheck(f"the release lists {len(release.files)} files, more than a link the builders' check "
+                          f"reads can name")
+    # Served as it stands, the builder's folder is the address apt-transport-in-toto asks.
+    parts = (args.builder, "sources", "tarnwick", release.version)
+    shown = os.path.join(args.attestations, *parts, "metadata")
     try:
-        folder = attestation_folder(args.attestations, release.version, args.builder)
+        # Looked at, not made: a release that is not this source's build leaves nothing behind.
+        folder = attestation_folder(args.attestations, parts, create=False)
     except Unfit as unfit:
         raise CannotCheck(f"no attestation can be written to {shown!r}: {unfit}") from None
-    try:
-        why = rebuild(release, work)
-        if why:
-            print(why)
-            return 1
-        signed = run_with_key(["sqop", "sign", "--as=text"], key, release.sums)
-        if signed.returncode != 0:
-            raise CannotCheck(f"SHA256SUMS could not be signed: {last_line(signed)!r}")
-        try:
-            place(folder, signed.stdout)
-        except Unfit as unfit:
-            raise CannotCheck(f"no attestation can be written to {shown!r}: {unfit}") from None
-    finally:
+    if folder is not None:
         os.close(folder)
-    keys = signed_by(work, "attestation", signed.stdout, private(work, "builder.cert", cert.stdout), release.sums)
+    why = rebuild(release, work)
+    if why:
+        print(why)
+        return 1
+    link = builder_link(release, fingerprint)
+    try:
+        folder = attestation_folder(args.attestations, parts, create=True)
+        try:
+            place(folder, "metadata", link)
+        finally:
+            os.close(folder)
+    except Unfit as unfit:
+        raise CannotCheck(f"no attestation can be written to {shown!r}: {unfit}") from None
     for line in notes(release, args):
         print(line)
-    print(f"attested: {shown!r}, signed by the key {', '.join(keys)}")
+    print(f"attested: {shown!r}, the in-toto link of {len(release.files) + 1} files signed by the key "
+          f"{fingerprint.upper()}")
     return 0
 
 
-def read_certs(path, work):
-    """The certificates in the folder `path` (each file not named with a leading '.'), as
-    (name, private copy) pairs; stops the check on a link or anything but files and folders."""
+def layout(args, work):
+    threshold, expires = threshold_of(args.threshold), expiry(args.expires)
+    need("gpg")
+    key = read_path(args.key, "the layout's key")
+    if len(key) > KEY_LIMIT:
+        raise CannotCheck(f"the layout's key {args.key!r} is larger than any OpenPGP key")
+    home = gnupg_home(work)
+    signer = signing_key(home, key, "the layout's key", args.key)
+    keys = builders_keys(home, read_certs(args.certs, work, home), args.certs)
+    if threshold > len(keys):
+        raise CannotCheck(f"a threshold of {threshold} can never be met by the {len(keys)} builders' keys "
+                          f"in {args.certs!r}")
+    replace_file(args.out, repr(make_layout(keys, threshold, expires, signer)).encode())
+    print(f"layout: {args.out!r}, step {STEP!r} by {threshold} of {len(keys)} builders, expires {expires}, "
+          f"signed by the key {signer.upper()}")
+    return 0
+
+
+def builders_links(args, release, keys, links):
+    """Reads each builder's link of the release, ATTESTATIONS/<builder>/sources/tarnwick/<version>/
+    metadata, once, and keeps in the folder `links` (named as in-toto looks for them) those signed
+    by a key of `keys` (the layout's, by fingerprint, with their subkeys), one per key; says of
+    each what became of it. The fingerprints kept."""
+    tools = intoto()
+    owner = {}  # each key and subkey: its primary key
+    for fingerprint, key in keys.items():
+        owner[fingerprint] = fingerprint
+        owner.update((subkey, fingerprint) for subkey in key.get("subkeys", {}))
+    where = ("sources", "tarnwick", release.version, "metadata")
+    looked_for = os.path.join(args.attestations, "<builder>", *where)
     try:
-        folder = open_folder(path)
+        top = open_folder(args.attestations)
     except Unfit as unfit:
-        raise CannotCheck(f"no folder of certificates: {unfit}") from None
-    certs = []
-    os.mkdir(os.path.join(work, "certs"))
+        raise CannotCheck(f"no attestations: {unfit} (looked for {looked_for!r})") from None
+    agreed = {}  # primary fingerprint: the first builder whose link it signed
     try:
-        for name in names_in(folder):
-            if name.startswith(".") or stat.S_ISDIR(os.stat(name, dir_fd=folder, follow_symlinks=False).st_mode):
+        for builder in names_in(top):
+            try:
+                folder = open_folder(f"{builder}/{'/'.join(where[:-1])}", at=top)
+                try:
+                    data = read_file(folder, where[-1], LINK_LIMIT)
+                finally:
+                    os.close(folder)
+            except Unfit as unfit:
+                print(f"not counted: {builder!r}: {unfit}")
                 continue
             try:
-                data = read_file(folder, name, SIGNATURE_LIMIT)
-            except Unfit as unfit:
-                raise CannotCheck(f"in the folder of certificates {path!r}: {unfit}") from None
-            certs.append((name, private(work, f"certs/{len(certs)}.cert", data)))
+                block = json.loads(data)
+                signatures = block["signatures"]
+                link = tools.models.metadata.Metablock(signatures=signatures,
+                                                       signed=tools.models.link.Link.read(block["signed"]))
+                if len(signatures) != 1:
+                    raise ValueError(f"it carries {len(signatures)} signatures, and a builder's link one")
+                if link.signed.name != STEP:
+                    raise ValueError(f"its step is {link.signed.name!r}, not {STEP!r}")
+                signer = signatures[0]["keyid"]
+            except CannotCheck:
+                raise
+            except Exception as error:
+                print(f"not counted: {builder!r}: not a builder's in-toto link ({told(error)})")
+                continue
+            if signer not in owner:
+                print(f"did not verify: {builder!r} (signed by the key {str(signer).upper()!r}, which the layout "
+                      f"does not name)")
+                continue
+            try:
+                link.verify_signature(keys[owner[signer]])
+            except CannotCheck:
+                raise
+            except Exception as error:
+                print(f"did not verify: {builder!r} ({told(error)})")
+                continue
+            fingerprint = owner[signer]
+            if fingerprint in agreed:
+                print(f"counted once: {builder!r} (signed by the key {fingerprint.upper()}, as {agreed[fingerprint]!r})")
+                continue
+            agreed[fingerprint] = builder
+            private(links, tools.models.link.FILENAME_FORMAT.format(step_name=STEP, keyid=signer), data)
+            print(f"attested: {builder!r} (signed by the key {fingerprint.upper()})")
     finally:
-        os.close(folder)
-    if not certs:
-        raise CannotCheck(f"no certificate in {path!r}")
-    return certs
+        os.close(top)
+    return agreed
+
+
+def too_long(signum, frame):
+    signal.alarm(1)  # again, should a handler of another's that takes any exception catch this one
+    raise CannotCheck(f"could not check: the check took longer than {CHECK_LIMIT} s, and was stopped")
 
 
 def attestations(args, work):
-    if not re.fullmatch(r"[1-9][0-9]{0,5}", args.threshold):
-        raise CannotCheck(f"the threshold is a whole number from 1: {args.threshold!r}")
-    need("sqop")
-    certs = read_certs(args.certs, work)
+    signal.signal(signal.SIGALRM, too_long)
+    signal.alarm(CHECK_LIMIT)
+    try:
+        return check_attestations(args, work)
+    finally:
+        signal.alarm(0)
+
+
+def check_attestations(args, work):
+    given = (args.certs, args.threshold)
+    if args.layout and any(given) or not args.layout and not all(given) or bool(args.layout) != bool(args.layout_cert):
+        raise CannotCheck("give either CERTS and THRESHOLD, or --layout and --layout-cert")
+    threshold = threshold_of(args.threshold) if args.threshold else None
+    need("gpg")
+    tools = intoto()
+    home = gnupg_home(work)
+    if args.layout:
+        data = read_path(args.layout, "the layout")
+        if len(data) > LAYOUT_LIMIT:
+            raise CannotCheck(f"the layout {args.layout!r} is larger than {LAYOUT_LIMIT >> 10} KiB")
+        cert = read_path(args.layout_cert, "the layout's certificate")
+        signer = one_key(home, cert, "the layout's certificate", args.layout_cert)
+        signer_key = {signer: public_key(home, signer, "the layout's certificate", args.layout_cert)}
+        try:
+            block = json.loads(data)
+            policy = tools.models.metadata.Metablock(signatures=block["signatures"],
+                                                     signed=tools.models.layout.Layout.read(block["signed"]))
+        except Exception as error:
+            raise CannotCheck(f"the layout {args.layout!r} is not an in-toto layout ({told(error)})") from None
+        try:  # before any key of the layout is used
+            tools.verifylib.verify_layout_signatures(policy, signer_key)
+            tools.verifylib.verify_layout_expiration(policy.signed)
+        except Exception as error:
+            print(f"in-toto's verifier refuses the layout {args.layout!r}: {type(error).__name__}: "
+                  f"{told(error)}")
+            return 1
+        keys = policy.signed.keys
+    else:
+        keys = builders_keys(home, read_certs(args.certs, work, home), args.certs)
+        # The user's own trust, in a layout of the check's own, signed by a key made for it.
+        made = gpg(home, "--passphrase", "", "--quick-gen-key", "the check's own layout", "ed25519", "sign", "1d")
+        signer = next((key for key, secret, _ in primaries(home, gpg(home, "--export-secret-keys").stdout)), None)
+        if made.returncode != 0 or not signer:
+            raise CannotCheck(f"no key for the check's own layout could be made: {last_line(made)!r}")
+        signer_key = {signer: public_key(home, signer, "the check's own key", home)}
+        import datetime
+        tomorrow = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=1)
+        policy = make_layout(keys, threshold, tomorrow.strftime("%Y-%m-%dT%H:%M:%SZ"), signer)
     release, why = read_release(args.release)
     if why:
         print(why)
         return 1
-    looked_for = os.path.join(args.attestations, release.version, "<builder>", "SHA256SUMS.asc")
-    try:
-        top = open_folder(args.attestations)
-        try:
-            folder = open_folder(release.version, at=top)
-        finally:
-            os.close(top)
-    except Unfit as unfit:
-        raise CannotCheck(f"no attestations of version {release.version}: {unfit} "
-                          f"(looked for {looked_for!r})") from None
-    agreed = {}  # primary fingerprint: the first builder whose signature it made
-    try:
-        for builder in names_in(folder):
-            try:
-                inner = open_folder(builder, at=folder)
-                try:
-                    signature = read_file(inner, "SHA256SUMS.asc", SIGNATURE_LIMIT)
-                finally:
-                    os.close(inner)
-            except Unfit as unfit:
-                print(f"not counted: {builder!r}: {unfit}")
-                continue
-            verified = {}
-            for cert_name, cert in certs:
-                for key in signed_by(work, "attestation", signature, cert, release.sums):
-                    verified.setdefault(key, cert_name)
-            if not verified:
-                print(f"did not verify: {builder!r} (no certificate of {args.certs!r} made this signature)")
-            for key, cert_name in verified.items():
-                if key in agreed:
-                    print(f"counted once: {builder!r} (signed by the key {key}, as {agreed[key]!r})")
-                else:
-                    print(f"agreed: {builder!r} (signed by the key {key}, certificate {cert_name!r})")
-                    agreed[key] = builder
-    finally:
-        os.close(folder)
+    # in-toto's verifier would record and match each of them, to no end.
+    if len(release.files) >= LINK_FILES:
+        print(f"{args.release!r} lists {len(release.files)} files, more than a builder's link of at most "
+              f"{LINK_LIMIT >> 10} KiB can name: no builder's link can count")
+        return 1
+    links = os.path.join(work, "links")
+    os.mkdir(links)
+    agreed = builders_links(args, release, keys, links)
     if release.unlisted:
         print(f"not part of the release, and not checked: {' '.join(map(repr, release.unlisted))}")
-    threshold = int(args.threshold)
-    if len(agreed) >= threshold:
-        print(f"{len(agreed)} builders agree on {args.release!r} (at least {threshold} asked)")
-        return 0
-    print(f"only {len(agreed)} builders agree on {args.release!r}, and {threshold} are asked "
-          f"(looked for {looked_for!r})")
-    return 1
+    # in-toto's verifier runs the inspection in the folder it is in and records what it finds there
+    # (following links, skipping FIFOs), so it runs on a copy of the bytes read, in the work folder.
+    copy = os.path.join(work, "release")
+    os.mkdir(copy)
+    private(copy, "SHA256SUMS", release.sums)
+    for name, data in release.files.items():
+        private(copy, name, data)
+    step = next((step for step in policy.signed.steps if step.name == STEP), None)
+    asked = step.threshold if step else 0
+    here = os.getcwd()
+    os.chdir(copy)
+    try:
+        tools.verifylib.in_toto_verify(policy, signer_key, link_dir_path=links, persist_inspection_links=False)
+    except CannotCheck:
+        raise
+    except Exception as error:  # the layout's signature, its expiry, a threshold, a rule, the inspection
+        if isinstance(error, tools.exceptions.LinkNotFoundError) or \
+                isinstance(error, tools.exceptions.ThresholdVerificationError) and len(agreed) < asked:
+            print(f"only {len(agreed)} builders agree on {args.release!r}, and {asked} are asked "
+                  f"(in-toto: {told(error)})")
+        else:
+            print(f"in-toto's verifier refuses {args.release!r}: {type(error).__name__}: {told(error)}")
+        return 1
+    finally:
+        os.chdir(here)
+    print(f"{len(agreed)} builders agree on {args.release!r} (at least {asked} asked): in-toto's verifier "
+          f"accepts its files")
+    return 0
 
 
 # --- The provenance as a Sigstore bundle ---
@@ -850,9 +1222,17 @@ def main():
     command.add_argument("key", metavar="KEY")
     command.add_argument("attestations", metavar="ATTESTATIONS", nargs="?", default="attestations")
     command.set_defaults(run=attest)
-    command = commands.add_parser("attestations", help="whether enough builders attest a release")
-    for name in ("RELEASE", "ATTESTATIONS", "CERTS", "THRESHOLD"):
+    command = commands.add_parser("layout", help="an in-toto layout of the builders who must agree")
+    for name in ("CERTS", "THRESHOLD", "EXPIRES", "KEY", "OUT"):
         command.add_argument(name.lower(), metavar=name)
+    command.set_defaults(run=layout)
+    command = commands.add_parser("attestations", help="whether enough builders attest a release")
+    command.add_argument("--layout", metavar="LAYOUT", help="a signed in-toto layout, instead of CERTS and THRESHOLD")
+    command.add_argument("--layout-cert", metavar="CERT", help="the OpenPGP certificate that signed LAYOUT")
+    command.add_argument("release", metavar="RELEASE")
+    command.add_argument("attestations", metavar="ATTESTATIONS")
+    command.add_argument("certs", metavar="CERTS", nargs="?")
+    command.add_argument("threshold", metavar="THRESHOLD", nargs="?")
     command.set_defaults(run=attestations)
     command = commands.add_parser("provenance", help="whether a release's Sigstore bundle is its provenance, "
                                   "signed by the publisher's X.509 key")
@@ -882,6 +1262,7 @@ def main():
               file=sys.stderr)
     finally:
         if work:
+            stop_gnupg(work)
             shutil.rmtree(work, ignore_errors=True)
     return 2
 

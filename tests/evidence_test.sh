@@ -2,9 +2,10 @@
 # The evidence of a release that the release preset built from this commit: each SBOM valid
 # against the published CycloneDX 1.6 schema, passing cdxgen's checks and true to the build, the
 # provenance's subjects the release's files, two builders (two clones, two throwaway keys) attesting
-# it, counted against a threshold, and the release's checks given hostile releases and attestations.
+# it, counted against a threshold by in-toto's verifier, and the release's checks given hostile
+# releases and attestations.
 # Usage: tests/evidence_test.sh BUILD   (the release's build folder, build/release; needs
-#        python3-jsonschema, sqop, gnupg, and cdxgen installed by npm ci in tests/cdxgen)
+#        python3-jsonschema, sqop, gnupg, in-toto, and cdxgen installed by npm ci in tests/cdxgen)
 set -eu
 . "$(dirname "$0")/checks.sh"
 build=$(cd "$1" && pwd) && release=$build/dist
@@ -108,6 +109,17 @@ attest() { # BUILDER [NAME=VALUE...]: attests from a clone of its own, with NAME
   builder=$1 && shift && rm -rf "$work/$builder" && git clone -q "$top" "$work/$builder" && env "$@" \
     "$work/$builder/packaging/release_check.py" attest "$release" "$builder" "$work/$builder.key" "$work/attestations"
 }
+fpr() { gpg --with-colons --list-keys "$1" | awk -F: '/^fpr/ { print $10; exit }'; }
+link_by() { # KEY FOLDER: in-toto-run's link of the release, signed by KEY, at FOLDER as attest puts it
+  mkdir -p "$2/sources/tarnwick/$version" && cd "$2/sources/tarnwick/$version" && in-toto-run -n rebuild -g "$1" \
+    --base-path "$release" -x -p SHA256SUMS $(cut -d' ' -f3 "$release/SHA256SUMS") && mv rebuild.*.link metadata
+}
+not_attested() { # a release that is not this source's build: attest ends with 1, and makes no folder
+  rm -rf "$work/other" && cp -r "$release" "$work/other" && sed -i 's/^Publisher: .*/Publisher: Else/' "$work/other/BUILDINFO" &&
+    resum "$work/other" BUILDINFO && status=0 && "$top/packaging/release_check.py" attest "$work/other" first \
+    "$work/first.key" "$work/unmade" >"$work/said" 2>&1 || status=$?
+  [ $status -eq 1 ] && grep -q "differs" "$work/said" && [ ! -e "$work/unmade" ]
+}
 agree() { # RELEASE THRESHOLD STATUS [ATTESTATIONS [CERTS]]: the builders' check ends with STATUS
   status=0 && timeout 60 "$top/packaging/release_check.py" attestations "$1" "${4:-$work/attestations}" \
     "${5:-$work/certs}" "$2" >"$work/said" 2>&1 || status=$?
@@ -134,29 +146,22 @@ hostile_release() { # KIND STATUS PHRASE
   agree "$work/h" 2 "$2" && grep -qF -- "$3" "$work/said" && ! grep -q "$(printf '\033')" "$work/said" &&
     tail -n 1 "$work/said" | grep -qF -e "$3" -e "builders agree"
 }
-# One key, a signing subkey in each of two exports of its certificate, signing into two folders.
+# One key, a signing subkey in each of two exports of its certificate, signing into two folders
+# (in-toto keeps the subkeys of an RSA key, and drops those an Ed25519 key binds).
 subkeys() {
-  export GNUPGHOME="$work/gnupg" && mkdir -m 700 "$GNUPGHOME" "$work/alice-certs" && sign=ed25519
-  gpg -q --batch --passphrase '' --quick-gen-key 'alice <alice@example.org>' $sign cert never 2>/dev/null
-  key=$(gpg --with-colons --list-keys alice | awk -F: '/^fpr/ { print $10; exit }')
-  for export in alice-old alice; do
-    gpg -q --batch --passphrase '' --quick-add-key "$key" $sign sign never &&
-      gpg --export alice >"$work/alice-certs/$export.cert"
+  mkdir "$work/alice-certs" && gpg -q --batch --passphrase '' --quick-gen-key 'alice <alice@example.org>' rsa2048 sign never
+  for export in alice:alice-old alice-laptop:alice; do
+    gpg -q --batch --passphrase '' --quick-add-key "$(fpr alice)" rsa2048 sign never &&
+      gpg --export alice >"$work/alice-certs/${export#*:}.cert" && (link_by "$(fpr alice)" "$work/alice/${export%:*}")
   done
-  set -- $(gpg --with-colons --list-keys alice | awk -F: '/^sub/ { s = 1 } /^fpr/ && s { print $10; s = 0 }')
-  for folder in alice:$1 alice-laptop:$2; do
-    mkdir -p "$work/alice/$version/${folder%:*}" && gpg -q --batch -u "${folder#*:}!" --armor --detach-sign \
-      <"$release/SHA256SUMS" >"$work/alice/$version/${folder%:*}/SHA256SUMS.asc"
-  done
-  gpgconf --kill gpg-agent
   agree "$release" 2 1 "$work/alice" "$work/alice-certs" && grep -q "counted once: 'alice-laptop'" "$work/said"
 }
 # A link planted in the attestations at WHERE stops attest (2) before it builds, the key untouched.
 planted() { # WHERE
-  rm -rf "$work/planted" && mkdir -p "$work/planted/$version/bob" && cp "$work/first.key" "$work/bob.key"
+  bob=$work/planted/bob/sources/tarnwick/$version && rm -rf "$work/planted" && mkdir -p "$bob" && cp "$work/first.key" "$work/bob.key"
   case $1 in
-  folder) rmdir "$work/planted/$version/bob" && ln -s "$work" "$work/planted/$version/bob" ;;
-  .asc.new) ln -s ../../../bob.key "$work/planted/$version/bob/SHA256SUMS.asc.new" ;;
+  folder) rm -r "$work/planted/bob" && ln -s "$work" "$work/planted/bob" ;;
+  metadata) ln -s ../../../../../bob.key "$bob/metadata" ;;
   esac
   status=0 && "$top/packaging/release_check.py" attest "$release" bob "$work/bob.key" "$work/planted" \
     >"$work/said" 2>&1 || status=$?
@@ -183,12 +188,19 @@ cannot() { # PHRASE COMMAND...: the command ends with 2, saying PHRASE
   phrase=$1 && shift && status=0 && "$@" >"$work/said" 2>&1 || status=$?
   [ $status -eq 2 ] && grep -qF -- "$phrase" "$work/said"
 }
+sqop_key() { # refused before the rebuild, and nothing made
+  cannot "its primary key does not sign" "$top/packaging/release_check.py" attest "$release" sqop "$work/sqop.key" \
+    "$work/sqop" && ! grep -q rebuilding "$work/said" && [ ! -e "$work/sqop" ]
+}
 
-mkdir "$work/certs" "$work/attestations"
+mkdir "$work/certs" "$work/attestations" "$work/both" && export GNUPGHOME="$work/gnupg" && mkdir -m 700 "$GNUPGHOME"
 for builder in first second stranger; do
-  sqop generate-key "$builder <$builder@example.org>" >"$work/$builder.key"
+  gpg -q --batch --passphrase '' --quick-gen-key "$builder <$builder@example.org>" ed25519 sign 2>/dev/null
+  gpg --armor --export-secret-keys "$builder" >"$work/$builder.key"
 done
-for builder in first second; do sqop extract-cert <"$work/$builder.key" >"$work/certs/$builder.cert"; done
+for builder in first second; do gpg --export "$builder" >"$work/certs/$builder.cert"; done
+cat "$work/certs/first.cert" "$work/certs/second.cert" >"$work/both/first.cert"
+sqop generate-key "sqop <sqop@example.org>" >"$work/sqop.key"
 
 for file in "$release"/*.cdx.json; do
   check "$(basename "$file") is a valid CycloneDX 1.6 SBOM" valid "$file"
@@ -213,11 +225,17 @@ check "changed source: no source claimed" source_from "" absent "$head with unco
 check "an origin whose credentials cannot be told apart: refused" refused_origin "https:/ci-bot:s3cret@git.example.org/x.git"
 check "the first builder attests" attest first
 check "the second builder attests, with compiler flags of its own" attest second CXXFLAGS=-O0 DEB_CXXFLAGS_APPEND=-O0
-mkdir "$work/attestations/$version/stranger"
-sqop sign --as=text "$work/stranger.key" <"$release/SHA256SUMS" >"$work/attestations/$version/stranger/SHA256SUMS.asc"
+check "a release that is not this source's build: nothing written" not_attested
+(link_by "$(fpr stranger)" "$work/attestations/stranger") >/dev/null 2>&1 || :
+big=$work/attestations/big/sources/tarnwick/$version && mkdir -p "$big"
+yes "$(cat "$work/attestations/first/sources/tarnwick/$version/metadata")" | head -c 1M >"$big/metadata"
 check "two builders meet a threshold of two" agree "$release" 2 0
+check "a 1 MiB link is not counted, within the check's minute" grep -q "not counted: 'big': 'metadata' is larger" "$work/said"
 check "two builders do not meet a threshold of three" agree "$release" 3 1
 check "a builder whose certificate is not given does not count" grep -q "did not verify: 'stranger'" "$work/said"
+check "a certificate file of two keys is refused" cannot "holds 2 OpenPGP keys" \
+  "$top/packaging/release_check.py" attestations "$release" "$work/attestations" "$work/both" 1
+check "attest refuses a sqop-made key before it builds" sqop_key
 check "changed sums are attested by nobody" changed_sums
 file=tarnwick-$version-win64.zip.cdx.json
 while read -r kind status phrase; do
@@ -229,12 +247,12 @@ FIFO 1 '$file' is not a regular file
 SHA256SUMS-link 1 'SHA256SUMS' is a link
 escapes 0 'z\\r\\x1b[2Kagreed: bob\\x1b[30;40m'
 dots 0 '..x'
-many 1 only 0 builders agree
+many 1 more than a builder's link of at most 64 KiB can name
 huge 1 'SHA256SUMS' is larger than 64 KiB
 EOF
 check "two subkeys of one key in two certificate files count once" subkeys
-for where in folder .asc.new; do check "attest refuses a link planted at $where" planted $where; done
-check "the builders' check names the folder it looked for" cannot "'$work/none/$version/<builder>/SHA256SUMS.asc'" \
+for where in folder metadata; do check "attest refuses a link planted at $where" planted $where; done
+check "the builders' check names the folder it looked for" cannot "'$work/none/<builder>/sources/tarnwick/$version/metadata'" \
   "$top/packaging/release_check.py" attestations "$release" "$work/none" "$work/certs" 1
 check "a bad TMPDIR stops the release check" cannot "(TMPDIR)" \
   env TMPDIR="$work/none" "$top/packaging/release_check.py" verify "$release"
@@ -244,4 +262,5 @@ check "help anywhere on the command line is no verdict" cannot "usage:" \
   "$top/packaging/release_check.py" attestations "$release" "$work/attestations" "$work/certs" 1 --help
 check "a zip whose end record states too many entries is refused" zip_entries
 check "a second stop signal during the clean-up" stopped_twice
+gpgconf --kill gpg-agent
 exit $failed
