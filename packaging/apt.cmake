@@ -1,6 +1,7 @@
 # The release's APT repository, made when the release is signed with an OpenPGP key, in dist/apt/:
-#   pool/main/t/tarnwick/                   the release's .deb, and earlier releases' .deb files
-#                                           from TARNWICK_APT_HISTORY, so that upgrades find them
+#   pool/main/t/tarnwick/                   the release's .deb, and the earlier releases' ones that
+#                                           TARNWICK_APT_HISTORY's signed index lists, so that
+#                                           upgrades find them
 #   dists/stable/main/binary-<arch>/Packages, Packages.gz
 #   dists/stable/Release                    suite stable, codename tarnwick, dated SOURCE_DATE_EPOCH
 #   dists/stable/InRelease, Release.gpg     Release clearsigned, and its detached signature
@@ -27,58 +28,37 @@ function(tarnwick_deb_field file field out)
   set(${out} "${value}" PARENT_SCOPE)
 endfunction()
 tarnwick_deb_field(${deb} Architecture arch)
-tarnwick_deb_field(${deb} Version own_version)
-get_filename_component(own_name ${deb} NAME)
-
-# The history is an earlier release's pool, or any folder of earlier packages: each is copied, and
-# the copy (what the repository serves) checked, so that nothing but earlier tarnwick packages of
-# this architecture stands beside the release's own, and none replaces it.
-if(CPACK_TARNWICK_APT_HISTORY)
-  file(GLOB earlier ${CPACK_TARNWICK_APT_HISTORY}/*.deb)
-  list(SORT earlier)
-  set(versions)
-  foreach(entry ${earlier})
-    get_filename_component(name ${entry} NAME)
-    set(error)
-    execute_process(COMMAND test -f ${entry} RESULT_VARIABLE not_file)
-    if(IS_SYMLINK ${entry} OR not_file)
-      set(error "not a regular file")
-    elseif(name STREQUAL own_name)
-      set(error "the name of the release's own package")
-    else()
-      set(copy ${pool}/${name})
-      file(COPY_FILE ${entry} ${copy})
-      tarnwick_deb_field(${copy} Package its_package)
-      tarnwick_deb_field(${copy} Version its_version)
-      tarnwick_deb_field(${copy} Architecture its_arch)
-      execute_process(COMMAND dpkg --compare-versions "${its_version}" lt ${own_version}
-        RESULT_VARIABLE not_below)
-      if(NOT its_package STREQUAL "tarnwick")
-        set(error "a package of '${its_package}', not of tarnwick")
-      elseif(NOT its_arch STREQUAL arch AND NOT its_arch STREQUAL "all")
-        set(error "for '${its_arch}', not ${arch}")
-      elseif(not_below)
-        set(error "version '${its_version}', not below the release's ${own_version}")
-      elseif(its_version IN_LIST versions)
-        set(error "version ${its_version} a second time")
-      endif()
-    endif()
-    if(error)
-      set(failed 1)
-      tarnwick_stop_if_failed("TARNWICK_APT_HISTORY: ${name}")
-    endif()
-    list(APPEND versions ${its_version})
-    message(STATUS "APT repository: the pool takes ${name} (tarnwick ${its_version}) from the history")
-  endforeach()
-  if(NOT earlier)
-    message(STATUS "APT repository: no .deb file in the history ${CPACK_TARNWICK_APT_HISTORY}")
-  endif()
+# The certificate to hand out with it, which also checks the history's signature.
+if(CPACK_TARNWICK_OPENPGP_KEY)
+  tarnwick_apt_step(sqop extract-cert INPUT_FILE ${CPACK_TARNWICK_OPENPGP_KEY}
+    OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
+  set(verifier sqop)
+else()
+  tarnwick_apt_step(gpg --batch --armor --export ${CPACK_TARNWICK_GPG_KEY}
+    OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
+  set(verifier gpgv)
 endif()
+
+# The history is an earlier release's repository (its apt/ folder). A package is carried forward
+# only when that repository's signed index lists it with its SHA-256, so that what this key signs
+# into the pool is what the key signed before, whoever could write to the folder it was served
+# from; the copy (what the repository serves) is checked, so that nothing but earlier tarnwick
+# packages of this architecture stands beside the release's own, and none replaces it. `rows`
+# gets the (package, version, file) of every package of the pool, which the index must list.
+set(rows ${CPACK_PACKAGE_DIRECTORY}/apt-rows.txt)
+execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/apt_history.py
+    carry ${pool} ${arch} ${deb} ${verifier} ${apt}/tarnwick-archive-keyring.asc ${rows}
+    ${CPACK_TARNWICK_APT_HISTORY}
+  RESULT_VARIABLE failed ERROR_VARIABLE error)
+tarnwick_stop_if_failed("Could not make the APT repository")
 
 set(suite ${apt}/dists/stable)
 set(binary dists/stable/main/binary-${arch})
 file(MAKE_DIRECTORY ${apt}/${binary})
 tarnwick_apt_step(apt-ftparchive packages pool OUTPUT_FILE ${apt}/${binary}/Packages)
+# apt-ftparchive reads each package itself: it must have read what the pool was given.
+tarnwick_apt_step(${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/apt_history.py
+  check ${apt}/${binary}/Packages ${rows})
 tarnwick_apt_step(gzip -9nkf ${binary}/Packages)
 execute_process(COMMAND date -u -R -d @${CPACK_TARNWICK_EPOCH} OUTPUT_VARIABLE date
   OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -94,14 +74,6 @@ file(RENAME ${apt}/Release ${suite}/Release)
 
 tarnwick_openpgp_sign(${suite}/Release clearsigned ${suite}/InRelease)
 tarnwick_openpgp_sign(${suite}/Release text ${suite}/Release.gpg)
-# The certificate to hand out with it.
-if(CPACK_TARNWICK_OPENPGP_KEY)
-  tarnwick_apt_step(sqop extract-cert INPUT_FILE ${CPACK_TARNWICK_OPENPGP_KEY}
-    OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
-else()
-  tarnwick_apt_step(gpg --batch --armor --export ${CPACK_TARNWICK_GPG_KEY}
-    OUTPUT_FILE ${apt}/tarnwick-archive-keyring.asc)
-endif()
 
 # When the release was given its download address (the folder the MSIs will be in), the source
 # names the repository beside them, as apt/.

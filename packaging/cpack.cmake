@@ -56,11 +56,23 @@ function(tarnwick_openpgp_sign file as)
     if(as STREQUAL clearsigned)
       set(sign inline-sign --as=clearsigned)
     endif()
+    # sqop reads its data on standard input, and the password from a file: a copy of the first
+    # line of the deployer's file, in the folder only its owner can open, for this one run.
+    set(copy)
     if(CPACK_TARNWICK_OPENPGP_PASSWORD)
-      list(APPEND sign --with-key-password=${CPACK_TARNWICK_OPENPGP_PASSWORD})
+      file(READ ${CPACK_TARNWICK_OPENPGP_PASSWORD} password)
+      string(REGEX MATCH "^[^\r\n]*" password "${password}")
+      set(copy ${CPACK_TARNWICK_CHECKS}/TARNWICK_OPENPGP_PASSWORD_FILE)
+      file(MAKE_DIRECTORY ${CPACK_TARNWICK_CHECKS})
+      file(CHMOD ${CPACK_TARNWICK_CHECKS} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+      file(WRITE ${copy} "${password}")
+      list(APPEND sign --with-key-password=${copy})
     endif()
     execute_process(COMMAND sqop ${sign} ${CPACK_TARNWICK_OPENPGP_KEY}
       INPUT_FILE ${file} OUTPUT_FILE ${out} RESULT_VARIABLE failed ERROR_VARIABLE error)
+    if(copy)
+      file(REMOVE ${copy})
+    endif()
   else()
     set(sign --armor --detach-sign)
     if(as STREQUAL clearsigned)
@@ -80,10 +92,6 @@ if(CPACK_TARNWICK_RELEASE)
   # that fails leaves the last release as it was.
   set(dist ${CPACK_PACKAGE_DIRECTORY}/dist)
   set(staging ${dist}.new)
-  if(CPACK_TARNWICK_OPENPGP_PASSWORD AND NOT EXISTS ${CPACK_TARNWICK_OPENPGP_PASSWORD})
-    message(FATAL_ERROR "The OpenPGP key's password is gone with the last release's end: build "
-      "again (cmake --workflow --preset release)")
-  endif()
   file(REMOVE_RECURSE ${staging})
   set(version ${CPACK_PACKAGE_VERSION})
   file(COPY ${CPACK_PACKAGE_FILES} DESTINATION ${staging})
@@ -94,14 +102,15 @@ if(CPACK_TARNWICK_RELEASE)
   # What the release was built from, which its check needs to build it again; the sums cover it.
   execute_process(COMMAND git rev-parse HEAD WORKING_DIRECTORY ${CPACK_TARNWICK_SOURCE_DIR}
     OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  execute_process(COMMAND git status --porcelain --untracked-files=no
-    WORKING_DIRECTORY ${CPACK_TARNWICK_SOURCE_DIR} OUTPUT_VARIABLE changed ERROR_QUIET)
+  include(${CPACK_TARNWICK_SOURCE_DIR}/packaging/checkout.cmake)
+  tarnwick_checkout_changes(${CPACK_TARNWICK_SOURCE_DIR} ${CPACK_PACKAGE_DIRECTORY} changed)
   if(NOT commit)
     set(commit "unknown (not a git checkout)")
   elseif(changed AND CPACK_TARNWICK_SIGNED_WITH_KEYS)
     # Changed since the configure step refused it: still no signed release from it.
     set(failed 1)
-    set(error "the checkout has uncommitted changes: a signed release is built from a commit alone")
+    string(CONCAT error "the checkout has uncommitted changes (first: ${changed}): a signed release "
+      "is built from a commit alone")
     tarnwick_stop_if_failed(Release)
   elseif(changed)
     string(APPEND commit " with uncommitted changes")
@@ -149,7 +158,7 @@ if(CPACK_TARNWICK_RELEASE)
   if(CPACK_TARNWICK_BUNDLE_CERT)
     if(NOT EXISTS ${CPACK_TARNWICK_SIGN_PASSWORD})
       set(failed 1)
-      set(error "the key's password is gone with the last release's end: build again (cmake --workflow --preset release)")
+      set(error "TARNWICK_SIGN_PASSWORD_FILE is gone: ${CPACK_TARNWICK_SIGN_PASSWORD}")
       tarnwick_stop_if_failed("Sigstore bundle")
     endif()
     execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sigstore_bundle.py
@@ -177,7 +186,7 @@ if(CPACK_TARNWICK_RELEASE)
   endif()
   file(REMOVE_RECURSE ${dist})
   file(RENAME ${staging} ${dist})
-  # The plaintext copies of the passwords, which the configure step made for the signing tools,
-  # go with the release's end; the next build makes them again.
+  # The files of what signing needs go with the release's end (and with any stop: see
+  # tarnwick_stop_if_failed); the next build's configure step makes them again.
   file(REMOVE ${CPACK_TARNWICK_PASSWORD_COPIES})
 endif()

@@ -19,22 +19,27 @@ if(NOT TARNWICK_EPOCH)
 endif()
 # Every setting is read and checked here, once, before anything is built.
 include(${PROJECT_SOURCE_DIR}/packaging/signing.cmake)
-# A release names the commit it was built from; changed source is no commit's. A signed release is
-# refused from it, before anything is built, so that no signature vouches for it as the commit; an
-# unsigned one goes on, and says so.
+# A release names the commit it was built from; changed source is no commit's, nor is a tree with
+# a file the commit lacks (checkout.cmake). A signed release is refused from it, before anything
+# is built, so that no signature vouches for it as the commit; an unsigned one goes on, and says
+# so. (The release is built in the checkout, where its settings' paths are taken from, rather than
+# in a clone of its own: the package step asks again, and the release check rebuilds it from a
+# clone.)
 set(tarnwick_signed_with_keys FALSE)
 if(TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE OR TARNWICK_OPENPGP_KEY OR TARNWICK_GPG_KEY)
   set(tarnwick_signed_with_keys TRUE)
 endif()
-execute_process(COMMAND git status --porcelain --untracked-files=no WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-  OUTPUT_VARIABLE changed ERROR_QUIET)
+include(${PROJECT_SOURCE_DIR}/packaging/checkout.cmake)
+tarnwick_checkout_changes(${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} changed)
+string(CONCAT what "uncommitted changes (first: ${changed}; a change counts wherever git is told "
+  "not to look, and so does a file the commit lacks, untracked or ignored)")
 if(changed AND tarnwick_signed_with_keys)
-  tarnwick_refuse("The checkout has uncommitted changes: a signed release is built from a commit "
-    "alone (commit or stash them first)")
+  tarnwick_refuse("The checkout has ${what}: a signed release is built from a commit alone (commit, "
+    "stash or remove them first, or build from a fresh clone)")
 elseif(changed)
-  message(WARNING "The checkout has uncommitted changes: the release is built from them, so it is no "
-    "commit's build (BUILDINFO says so, and the provenance names no commit as its source); a signed "
-    "release would be refused")
+  message(WARNING "The checkout has ${what}: the release is built from them, so it is no commit's "
+    "build (BUILDINFO says so, and the provenance names no commit as its source); a signed release "
+    "would be refused")
 endif()
 set(CPACK_TARNWICK_SIGNED_WITH_KEYS ${tarnwick_signed_with_keys})
 set(CPACK_TARNWICK_OPENPGP_KEY ${TARNWICK_OPENPGP_KEY})
@@ -109,7 +114,7 @@ if((TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE) AND NOT TARNWICK_SIGNAT
   endif()
   execute_process(COMMAND ${TARNWICK_PYTHON} ${PROJECT_SOURCE_DIR}/packaging/sigstore_bundle.py
       ${CPACK_TARNWICK_BUNDLE_CERT} "${TARNWICK_SIGN_PKCS12}" "${TARNWICK_SIGN_PKCS11_MODULE}"
-      "${TARNWICK_SIGN_PKCS11_KEY}" ${tarnwick_password}
+      "${TARNWICK_SIGN_PKCS11_KEY}" ${TARNWICK_SIGN_PASSWORD_FILE}
     RESULT_VARIABLE failed ERROR_VARIABLE said)
   if(failed)
     string(STRIP "${said}" said)
@@ -118,7 +123,7 @@ if((TARNWICK_SIGN_PKCS12 OR TARNWICK_SIGN_PKCS11_MODULE) AND NOT TARNWICK_SIGNAT
   foreach(setting TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARNWICK_SIGN_PKCS11_KEY)
     set(CPACK_${setting} "${${setting}}")
   endforeach()
-  set(CPACK_TARNWICK_SIGN_PASSWORD ${tarnwick_password})
+  set(CPACK_TARNWICK_SIGN_PASSWORD ${TARNWICK_SIGN_PASSWORD_FILE})
   message(STATUS "Sigstore bundle: the provenance signed with the Authenticode key")
 else()
   message(STATUS "Sigstore bundle: not made (no Authenticode key given)")
@@ -136,6 +141,16 @@ if(TARNWICK_OPENPGP_KEY OR TARNWICK_GPG_KEY)
   endif()
   if(TARNWICK_APT_HISTORY AND NOT IS_DIRECTORY "${TARNWICK_APT_HISTORY}")
     message(FATAL_ERROR "TARNWICK_APT_HISTORY: no such folder: ${TARNWICK_APT_HISTORY}")
+  endif()
+  # Until 1.7.0 the history was a folder of .deb files, such as the served pool; it is now the
+  # repository whose signed index says which of them the key signed.
+  if(TARNWICK_APT_HISTORY AND NOT EXISTS "${TARNWICK_APT_HISTORY}/dists/stable/InRelease")
+    set(instead "the last release's apt/ folder (the published repository)")
+    if(TARNWICK_APT_HISTORY MATCHES "^(.+)/pool/main/t/tarnwick/*$")
+      set(instead "${CMAKE_MATCH_1}")
+    endif()
+    message(FATAL_ERROR "TARNWICK_APT_HISTORY must be an earlier release's APT repository, with its "
+      "dists/stable/InRelease, not a folder of .deb files: give ${instead}")
   endif()
   message(STATUS "APT repository: in dist/apt/, signed with the release's OpenPGP key")
 else()
@@ -176,5 +191,9 @@ endforeach()
 # CPack writes every CPACK_ value into a file it runs as CMake code: written escaped, a setting
 # holding a quote stays a value.
 set(CPACK_VERBATIM_VARIABLES ON)
-set(CPACK_TARNWICK_PASSWORD_COPIES ${tarnwick_password_copies})
+# What the release removes at its end, or when a step of its packaging stops it: the OpenPGP
+# password's copy (cpack.cmake makes it for each signature) and the files of what signing needs.
+set(CPACK_TARNWICK_PASSWORD_COPIES ${tarnwick_password_copies}
+  ${PROJECT_BINARY_DIR}/signing-settings-win32.cmake ${PROJECT_BINARY_DIR}/signing-settings-win64.cmake)
+set(CPACK_TARNWICK_CHECKS ${tarnwick_checks})
 set(CPACK_TARNWICK_COMPILER ${CMAKE_CXX_COMPILER})

@@ -39,21 +39,25 @@ if(TARNWICK_SIGNATURES)
   endif()
   file(RENAME ${signed} ${FILE})
   return()
-elseif(TARNWICK_SIGN_PKCS12)
-  execute_process(COMMAND ${OSSLSIGNCODE} sign -pkcs12 ${TARNWICK_SIGN_PKCS12}
-      -readpass ${TARNWICK_SIGN_PASSWORD_FILE} -h sha256 -n Tarnwick
-      ${timestamp} -in ${FILE} -out ${signed}
+endif()
+# The password is the first line of the deployer's file, without its CR or LF (osslsigncode takes
+# off the LF that sed ends it with), handed over through a pipe: no copy of it is ever written, so
+# none is left however the build stops.
+set(password COMMAND sed -n -e "1s/\r.*//" -e 1p ${TARNWICK_SIGN_PASSWORD_FILE})
+if(TARNWICK_SIGN_PKCS12)
+  execute_process(${password} COMMAND ${OSSLSIGNCODE} sign -pkcs12 ${TARNWICK_SIGN_PKCS12}
+      -readpass /dev/stdin -h sha256 -n Tarnwick ${timestamp} -in ${FILE} -out ${signed}
     RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE error)
 else()
   # The key's URI holds semicolons: passed quoted, never through a list.
-  execute_process(COMMAND ${OSSLSIGNCODE} sign -pkcs11module ${TARNWICK_SIGN_PKCS11_MODULE}
+  execute_process(${password} COMMAND ${OSSLSIGNCODE} sign -pkcs11module ${TARNWICK_SIGN_PKCS11_MODULE}
       -key "${TARNWICK_SIGN_PKCS11_KEY}" -certs ${TARNWICK_SIGN_CERTS}
-      -readpass ${TARNWICK_SIGN_PASSWORD_FILE} -h sha256 -n Tarnwick ${timestamp} -in ${FILE}
-      -out ${signed}
+      -readpass /dev/stdin -h sha256 -n Tarnwick ${timestamp} -in ${FILE} -out ${signed}
     RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE error)
 endif()
 if(failed OR NOT EXISTS ${signed})
-  file(REMOVE ${signed})
+  # The settings go with the stop, as with the release's end: the next build writes them again.
+  file(REMOVE ${signed} ${SETTINGS})
   string(STRIP "${error}" error)
   message(FATAL_ERROR "Could not sign ${name}: ${error}")
 endif()

@@ -32,16 +32,21 @@ set(tarnwick_path_settings TARNWICK_SIGN_PKCS12 TARNWICK_SIGN_PKCS11_MODULE TARN
   TARNWICK_SIGN_PASSWORD_FILE TARNWICK_OPENPGP_KEY TARNWICK_OPENPGP_PASSWORD_FILE TARNWICK_SIGNATURES
   TARNWICK_APT_HISTORY)
 
+# Made afresh by each configure step, so that nothing an earlier one left (stopped by a signal,
+# say) lingers in it.
 set(tarnwick_checks ${CMAKE_CURRENT_BINARY_DIR}/signing-checks)
+file(REMOVE_RECURSE ${tarnwick_checks})
 file(MAKE_DIRECTORY ${tarnwick_checks})
 file(CHMOD ${tarnwick_checks} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-# The plaintext copies of the passwords (tarnwick_password_file): gone when the configure step
-# refuses, and at the end of the release (cpack.cmake).
+# The plaintext copies of the passwords (tarnwick_password_file), which this file's checks read:
+# gone at the end of this file, and when it refuses. The signing steps after it read the
+# password files themselves (sign.cmake, cpack.cmake).
 set(tarnwick_password_copies ${tarnwick_checks}/TARNWICK_SIGN_PASSWORD_FILE
   ${tarnwick_checks}/TARNWICK_OPENPGP_PASSWORD_FILE)
 
 function(tarnwick_refuse)
-  file(REMOVE ${tarnwick_password_copies})
+  file(GLOB settings ${CMAKE_CURRENT_BINARY_DIR}/signing-settings*.cmake)
+  file(REMOVE ${tarnwick_password_copies} ${settings})
   string(JOIN "" line ${ARGN})
   message(FATAL_ERROR "${line}")
 endfunction()
@@ -75,14 +80,13 @@ function(tarnwick_need_file setting why)
 endfunction()
 
 # A password file as both osslsigncode and OpenSSL will read it: its first line, without its CR or
-# LF, in a file of this build's own (a folder only its owner can read) named by `out`. The release
-# removes it at its end; a build after that makes it again, through this configure step.
+# LF, in a file of this build's own (a folder only its owner can read) named by `out`, removed at
+# the end of this file.
 function(tarnwick_password_file setting out)
   file(READ "${${setting}}" content)
   string(REGEX MATCH "^[^\r\n]*" password "${content}")
   set(copy ${tarnwick_checks}/${setting})
   file(WRITE ${copy} "${password}")
-  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${copy})
   set(${out} ${copy} PARENT_SCOPE)
 endfunction()
 
@@ -174,7 +178,7 @@ elseif(tarnwick_signs)
     tarnwick_pkcs12_certificates(${tarnwick_password} -clcerts ${tarnwick_checks}/signer.pem)
     tarnwick_pkcs12_certificates(${tarnwick_password} -cacerts ${tarnwick_checks}/chain.pem)
     tarnwick_check_chain(${tarnwick_checks}/signer.pem ${tarnwick_checks}/chain.pem)
-    set(tarnwick_key_files ${TARNWICK_SIGN_PKCS12})
+    set(tarnwick_certificates ${tarnwick_checks}/signer.pem ${tarnwick_checks}/chain.pem)
   else()
     tarnwick_need_file(TARNWICK_SIGN_PKCS11_MODULE "")
     tarnwick_need_file(TARNWICK_SIGN_CERTS "a token needs its certificate chain as a PEM file")
@@ -182,7 +186,7 @@ elseif(tarnwick_signs)
       tarnwick_refuse("TARNWICK_SIGN_PKCS11_KEY must be the key's pkcs11: URI")
     endif()
     tarnwick_check_chain(${TARNWICK_SIGN_CERTS} ${TARNWICK_SIGN_CERTS})
-    set(tarnwick_key_files ${TARNWICK_SIGN_CERTS})
+    set(tarnwick_certificates ${TARNWICK_SIGN_CERTS})
     # Whether the token signs (it is there, the PIN is right, the key is usable): a small script
     # is the one thing osslsigncode signs that needs no build. (The key's URI holds semicolons: it
     # is passed quoted, never through a list.)
@@ -222,10 +226,13 @@ if(tarnwick_signs AND NOT TARNWICK_SIGNATURES AND TARNWICK_EPOCH)
     set(signer ${tarnwick_checks}/signer.pem)
   endif()
   execute_process(COMMAND openssl x509 -in ${signer} -noout -startdate OUTPUT_VARIABLE not_before
-    COMMAND_ERROR_IS_FATAL ANY)
+    RESULT_VARIABLE failed)
   string(REGEX REPLACE "^notBefore=|\n$" "" not_before "${not_before}")
   execute_process(COMMAND date -u -d "${not_before}" +%s OUTPUT_VARIABLE start
-    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE unreadable)
+  if(failed OR unreadable)
+    tarnwick_refuse("The signing certificate's first day cannot be read: ${signer}")
+  endif()
   if(start GREATER TARNWICK_EPOCH)
     set(TARNWICK_SIGNING_TIME ${start})
     message(STATUS "Authenticode: the signatures state the certificate's first day (${not_before}) as "
@@ -247,30 +254,35 @@ endfunction()
 
 # What sign.cmake needs, in the file `file` (`signatures`: the folder of the release's own
 # signatures, when verifying), which a Windows build signs with; sets tarnwick_settings_file to it,
-# or to nothing when nothing is signed. Each value is written as it is, never read as CMake code.
-# It also holds the SHA-256 of each key file, so that a new key at the same path changes it, and
-# so signs every exe and MSI afresh; it is rewritten only when it changes.
+# or to nothing when nothing is signed. Each value is written as it is, never read as CMake code;
+# the password is not in it, only the path of the deployer's own file. It also holds the SHA-256
+# of the signer's certificates (public, unlike the key file or the password): the signatures
+# change only with the key, and a new key comes with a new certificate, so a new key at the same
+# path changes the file, and so signs every exe and MSI afresh; it is rewritten only when it
+# changes. Readable by its owner alone, and removed with the release's end: the configure step
+# that a build then runs (the file is one of its inputs) writes it again.
 function(tarnwick_signing_settings file signatures)
   set(tarnwick_settings_file PARENT_SCOPE)
   if(NOT tarnwick_signs)
     return()
   endif()
   set(TARNWICK_SIGNATURES ${signatures})
-  if(tarnwick_password)
-    set(TARNWICK_SIGN_PASSWORD_FILE ${tarnwick_password})
-  endif()
   set(settings)
   foreach(setting OSSLSIGNCODE TARNWICK_SIGNING_TIME ${tarnwick_authenticode_settings} TARNWICK_SIGNATURES)
     tarnwick_bracket("${${setting}}" value)
     string(APPEND settings "set(${setting} ${value})\n")
   endforeach()
-  foreach(key ${tarnwick_key_files} ${tarnwick_password})
-    file(SHA256 ${key} hash)
+  foreach(certificate ${tarnwick_certificates})
+    file(SHA256 ${certificate} hash)
     string(APPEND settings "# ${hash}\n")
   endforeach()
-  file(WRITE ${file}.new "${settings}")
-  file(COPY_FILE ${file}.new ${file} ONLY_IF_DIFFERENT)
-  file(REMOVE ${file}.new)
+  get_filename_component(name ${file} NAME)
+  file(WRITE ${tarnwick_checks}/${name} "${settings}")
+  file(CHMOD ${tarnwick_checks}/${name} PERMISSIONS OWNER_READ OWNER_WRITE)
+  file(COPY_FILE ${tarnwick_checks}/${name} ${file} ONLY_IF_DIFFERENT)
+  file(CHMOD ${file} PERMISSIONS OWNER_READ OWNER_WRITE)
+  file(REMOVE ${tarnwick_checks}/${name})
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
   set(tarnwick_settings_file ${file} PARENT_SCOPE)
 endfunction()
 
@@ -285,8 +297,9 @@ if(TARNWICK_OPENPGP_KEY)
   set(with_password)
   if(TARNWICK_OPENPGP_PASSWORD_FILE)
     tarnwick_need_file(TARNWICK_OPENPGP_PASSWORD_FILE "")
-    tarnwick_password_file(TARNWICK_OPENPGP_PASSWORD_FILE tarnwick_openpgp_password)
-    set(with_password --with-key-password=${tarnwick_openpgp_password})
+    tarnwick_password_file(TARNWICK_OPENPGP_PASSWORD_FILE copy)
+    set(with_password --with-key-password=${copy})
+    set(tarnwick_openpgp_password ${TARNWICK_OPENPGP_PASSWORD_FILE})
   endif()
   # The key signs now, or SHA256SUMS would be left unsigned at the very end.
   execute_process(COMMAND ${SQOP} sign --as=text ${with_password} ${TARNWICK_OPENPGP_KEY}
@@ -321,3 +334,5 @@ else()
       "SHA256SUMS is not signed")
   endif()
 endif()
+# The checks are done: no plaintext copy of a password outlives them.
+file(REMOVE ${tarnwick_password_copies})

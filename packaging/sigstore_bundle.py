@@ -9,8 +9,9 @@ bytes (for RSA and Ed25519 keys: ECDSA signatures here are randomised).
 
 Usage: sigstore_bundle.py CERT PKCS12 MODULE URI PASSWORD_FILE [STATEMENT OUT]
   the key is the PKCS#12 file PKCS12 or, when that is empty, the token's key URI through the
-  PKCS#11 module MODULE, opened with the password (or PIN) in PASSWORD_FILE; CERT (PEM, the
-  signer's first) is its certificate. With STATEMENT and OUT, writes the bundle of STATEMENT to
+  PKCS#11 module MODULE, opened with the password (or PIN) on the first line of PASSWORD_FILE (the
+  deployer's own file, read here and handed to openssl through a pipe); CERT (PEM, the signer's
+  first) is its certificate. With STATEMENT and OUT, writes the bundle of STATEMENT to
   OUT; without, only checks. Either way it stops with one line, exit 1, when the certificate's key
   is not one Sigstore's verifier checks, or the key does not sign what that key verifies.
 """
@@ -40,6 +41,29 @@ def pae(payload_type, body):
 def openssl(args, data=b"", **options):
     """openssl with `args`, `data` on its standard input: the finished process, outputs captured."""
     return subprocess.run(["openssl", *args], input=data, capture_output=True, **options)
+
+
+def piped(args, secret, data=b"", **options):
+    """openssl with `args`, in which "{}" stands for a descriptor it reads the bytes `secret` from
+    (a password, a key): through a pipe, so that no copy of a secret is ever written to disk."""
+    read_end, write_end = os.pipe()
+    try:
+        os.write(write_end, secret)  # far less than a pipe holds
+        os.close(write_end)
+        write_end = -1
+        args = [arg.replace("{}", str(read_end)) if arg in ("fd:{}", "/dev/fd/{}") else arg for arg in args]
+        return openssl(args, data, pass_fds=(read_end,), **options)
+    finally:
+        os.close(read_end)
+        if write_end >= 0:
+            os.close(write_end)
+
+
+def password_of(path):
+    """The password (or PIN) in the file `path`: its first line, without its CR or LF, as the
+    Authenticode signing reads it."""
+    with open(path, "rb") as file:
+        return re.match(rb"[^\r\n]*", file.read()).group(0) + b"\n"
 
 
 def public_key(cert):
@@ -80,21 +104,13 @@ def sign(kind, key, data):
         pkcs12, module, uri, password = key
         if pkcs12:
             for legacy in ([], ["-legacy"]):  # older Windows exports, as signing.cmake opens them
-                opened = openssl(["pkcs12", *legacy, "-in", pkcs12, "-passin", f"file:{password}", "-nocerts", "-nodes"])
+                opened = piped(["pkcs12", *legacy, "-in", pkcs12, "-passin", "fd:{}", "-nocerts", "-nodes"],
+                               password)
                 if opened.returncode == 0:
                     break
             else:
                 return None
-            read_end, write_end = os.pipe()
-            try:
-                os.write(write_end, opened.stdout)  # far less than a pipe holds
-                os.close(write_end)
-                write_end = -1
-                signed = openssl([tool, *how, f"/dev/fd/{read_end}"], data, pass_fds=(read_end,))
-            finally:
-                os.close(read_end)
-                if write_end >= 0:
-                    os.close(write_end)
+            signed = piped([tool, *how, "/dev/fd/{}"], opened.stdout, data)
         else:
             # The engine reads its module from OpenSSL's configuration: a file of this step's own,
             # the path quoted, as a `$` or `"` in it would otherwise be read as the syntax's own.
@@ -102,8 +118,8 @@ def sign(kind, key, data):
             config = private(folder, "openssl.cnf", b"openssl_conf = init\n[init]\nengines = engines\n"
                              b"[engines]\npkcs11 = pkcs11\n[pkcs11]\nengine_id = pkcs11\nMODULE_PATH = "
                              + quoted.encode() + b"\n")
-            engine = ["-engine", "pkcs11", "-keyform", "engine", "-passin", f"file:{password}"]
-            signed = openssl([tool, *engine, *how, uri], data, env={**os.environ, "OPENSSL_CONF": config})
+            engine = ["-engine", "pkcs11", "-keyform", "engine", "-passin", "fd:{}"]
+            signed = piped([tool, *engine, *how, uri], password, data, env={**os.environ, "OPENSSL_CONF": config})
     return signed.stdout if signed.returncode == 0 and signed.stdout else None
 
 
@@ -151,6 +167,7 @@ def main():
     if len(sys.argv) not in (6, 8):
         sys.exit("usage: sigstore_bundle.py CERT PKCS12 MODULE URI PASSWORD_FILE [STATEMENT OUT]")
     cert, key = sys.argv[1], sys.argv[2:6]
+    key[3] = password_of(key[3])
     if len(sys.argv) == 6:
         signed_pae(cert, key, b"Tarnwick: the key signs")
         return

@@ -25,7 +25,7 @@ git clone -q "$work/source" "$work/next" && (cd "$work/next" &&
   sed -i "s/^project(Tarnwick VERSION $version /project(Tarnwick VERSION $next /" CMakeLists.txt &&
   sed -i "0,/^## /s//## $next ($(date -u +%F))\n\nThe next release.\n\n&/" CHANGELOG.md &&
   git -c user.name=Test -c user.email=test@example.org commit -qam "Release $next")
-release "$work/next" TARNWICK_APT_HISTORY="$first/apt/pool/main/t/tarnwick"
+release "$work/next" TARNWICK_APT_HISTORY="$first/apt"
 dist=$work/next/build/release/dist
 deb=$(cd "$dist" && ls tarnwick_*.deb)
 # The first release installed, with what it depends on and recommends at the versions it asks for:
@@ -76,11 +76,29 @@ planted() { # signed into the repository by the key's holder, and kept out by th
     apt_get "$work/planted" "$keyring" -s upgrade >"$work/said" && grep -q '^Inst tarnwick ' "$work/said" &&
     ! grep -q '^Inst xdg-utils' "$work/said" && apt-cache policy xdg-utils | grep -q '^ *1.1 -1$'
 }
-refused() { # FILE SAID: the next release with FILE in its history stops and says SAID
-  rm -rf "$work/history" && mkdir "$work/history" && cp -P "$1" "$work/history/" && cd "$work/next" &&
-    TARNWICK_OPENPGP_KEY="$work/key" TARNWICK_APT_HISTORY="$work/history" cmake --preset release >/dev/null &&
-    ! (cd build/release && cpack) >"$work/said" 2>&1 && tr -s '\n ' '  ' <"$work/said" | grep -q "HISTORY: .*$2"
+history() { # FILE...: $work/history, the first release's repository with FILE... in its pool, signed again with the key
+  rm -rf "$work/history" && cp -r "$first/apt" "$work/history" && { [ $# -eq 0 ] || cp -P "$@" "$work/history/pool/main/t/tarnwick/"; } &&
+    (cd "$work/history" && apt-ftparchive packages pool) >"$work/history/dists/stable/main/binary-$arch/Packages" &&
+    cd "$work/history/dists/stable" && head=$(sed '/^MD5Sum:/,$d' Release) && rm ./*Release* &&
+    { echo "$head" && apt-ftparchive release . | sed -n '/^MD5Sum:/,$p'; } >"$work/Release" && mv "$work/Release" . &&
+    sqop inline-sign --as=clearsigned "$work/key" <Release >InRelease
 }
+history_refused() { # SAID: the next release with $work/history as its history stops and says SAID
+  cd "$work/next" && TARNWICK_OPENPGP_KEY="$work/key" TARNWICK_APT_HISTORY="$work/history" cmake --preset release >/dev/null &&
+    ! (cd build/release && cpack) >"$work/said" 2>&1 && tr -s '\n ' '  ' <"$work/said" | grep -q "HISTORY: .*$1"
+}
+refused() { history "$1" && history_refused "$2"; } # FILE SAID: with FILE signed into the history
+unsigned() { history && cp "$work/tarnwick_0.0.1.deb" "$work/history/pool/main/t/tarnwick/" && history_refused "$1"; }
+tarnwick_deb() { # VERSION: $work/tarnwick_VERSION.deb, as dpkg-deb builds it
+  mkdir -p "$work/t-$1/DEBIAN" && sed "s/^Package: .*/Package: tarnwick/; s/^Version: .*/Version: $1/" "$work/xdg/DEBIAN/control" \
+    >"$work/t-$1/DEBIAN/control" && dpkg-deb -b "$work/t-$1" "$work/tarnwick_$1.deb" >/dev/null
+}
+two_controls() ( # $work/two.deb: tarnwick 1.4.0 to dpkg-deb, 9.9.9 to apt-ftparchive (which reads the last control member)
+  mkdir -p "$work/two/a" "$work/two/b" && cd "$work/two" && sed 's/^Package: .*/Package: tarnwick/; s/^Version: .*/Version: 1.4.0/' \
+    "$work/xdg/DEBIAN/control" >a/control && sed 's/1.4.0/9.9.9/' a/control >b/control && echo 2.0 >debian-binary &&
+    tar czf control.tar.gz -C a ./control && tar cf control.tar -C b ./control && tar czf data.tar.gz -T /dev/null &&
+    ar rc "$work/two.deb" debian-binary control.tar.gz data.tar.gz control.tar
+)
 texts() { # FOLDER: no text there but the changelogs names the first release's version
   find "$1" \( -name CHANGELOG.md -o -name changelog.gz \) -delete && find "$1" -name '*.gz' -exec gunzip {} + &&
     ! grep -rIlE "(^|[^0-9.])$(echo "$version" | sed 's/\./\\./g')([^0-9]|\$)" "$1"
@@ -157,4 +175,10 @@ cp "$first/$old" "$work/$deb" && ln -s "$first/$old" "$work/link.deb"
 check "a history package with the name of the release's own is refused" refused "$work/$deb" "name of the release's own"
 check "a history package of another name is refused" refused "$work/xdg-utils_1.1.deb" "'xdg-utils', not of tarnwick"
 check "a history package that is a link is refused" refused "$work/link.deb" "not a regular file"
+tarnwick_deb 0.0.1 && tarnwick_deb "$version-0" && two_controls
+check "a history package with two control members is refused" refused "$work/two.deb" "members are"
+check "a history package the repository's key never signed is refused" unsigned "never signed"
+check "a history version that dpkg holds equal to another is refused" refused "$work/tarnwick_$version-0.deb" "a second time"
+check "the served pool as the history is refused, naming the repository to give" sh -c "cd '$work/next' && ! TARNWICK_OPENPGP_KEY='$work/key' \
+  TARNWICK_APT_HISTORY='$first/apt/pool/main/t/tarnwick' cmake --preset release >'$work/said' 2>&1 && tr -s '\n ' '  ' <'$work/said' | grep -qF 'give $first/apt '"
 exit $failed

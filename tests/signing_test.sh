@@ -71,7 +71,7 @@ signed() {
     mkdir zip-$arch && (cd zip-$arch && cmake -E tar xf "$release"/tarnwick-*-$arch.zip)
     msiextract -C msi-$arch "$release"/tarnwick-*-$arch.msi >/dev/null
   done
-  ls "$release"/*.msi >files && find zip-* msi-* -name '*.exe' >>files && [ "$(wc -l <files)" -eq 10 ]
+  ls "$release"/*.msi >files && find zip-* msi-* -name '*.exe' >>files && [ "$(wc -l <files)" -eq 10 ] || return 1
   while IFS= read -r file; do
     osslsigncode verify -CAfile "$keys/ca.pem" -in "$file" 2>&1 | grep -q "Subject: /CN=${1:-good}$" || return 1
   done <files
@@ -177,6 +177,17 @@ refused() { # PHRASE SETTINGS...: configuring stops with the line, the release i
     ! grep -rqs 2468 --include=build.ninja --include='*.cmake' "$work/source/build/release" &&
     [ "$(sha256sum "$release/SHA256SUMS")" = "$before" ]
 }
+no_digest() { # TEXT...: no SHA-256 of any TEXT (printf's format) under the build folders
+  for text in "$@"; do ! grep -rqi "$(printf "$text" | sha256sum | cut -c1-64)" "$work/source/build" || return 1; done
+}
+private_settings() { # SETTINGS...: configuring writes the signing settings readable by their owner alone
+  said "signing as" "$@" && [ "$(stat -c %a "$work/source/build/release"/signing-settings-win*.cmake)" = "$(printf '600\n600')" ]
+}
+hidden() { # skip-worktree|untracked: configuring, to be signed, with src/main.cc changed out of git's sight, or a src/syslog.h git does not track
+  cd "$work/source" && if [ "$1" = untracked ]; then : >src/syslog.h; else echo '//' >>src/main.cc && git update-index --skip-worktree src/main.cc; fi
+  status=0 && refused "uncommitted changes" $p12 || status=$?
+  git update-index --no-skip-worktree src/main.cc && git checkout -q src/main.cc && rm -f src/syslog.h && return $status
+}
 # The settings file that configuring wrote, as the Windows builds sign with it, signs a script.
 settings_sign() {
   said "signing as" "$@" && printf '# x\r\n' >"$work/probe.ps1" &&
@@ -194,6 +205,7 @@ cpack_keeps_quote() {
 check "PKCS#12: the release builds" build $p12 TARNWICK_OPENPGP_KEY="$keys/openpgp.key"
 check "PKCS#12: every exe and MSI verifies" signed
 check "no plaintext copy of the password is left" sh -c "! ls '$work/source/build/release/signing-checks' | grep -q PASSWORD"
+check "no digest of the password is left under build/" no_digest secret 'secret\n'
 check "PKCS#12: each verifies at the time it states, with a certificate newer than the commit" valid_when_signed
 check "the release folder holds the release alone" sh -c "[ \$(ls '$release' | wc -l) -eq 17 ]"
 check "the signed 64-bit exe runs under Wine" runs_under_wine
@@ -232,6 +244,9 @@ check "PKCS#11, the OpenPGP key relative to the source tree: the release builds"
 check "PKCS#11: every exe and MSI verifies" signed
 check "PKCS#11: Sigstore's verifier accepts the provenance's bundle" sigstore "$release"/*.sigstore.json "$keys/good.pem"
 check "a relative OpenPGP key: SHA256SUMS.asc verifies" pgp_verifies
+check "no digest of the PIN is left under build/" no_digest 1234
+stopped() { ! build $p12 TARNWICK_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/ && grep -q 'Could not sign' "$work/log" && ! grep -rqx secret "$work/source/build"; }
+check "a release stopped by an unreachable time-stamp server leaves no copy of the password" stopped
 check "unsigned again, at another time: the release builds" build SOURCE_DATE_EPOCH=1797000000
 check "the release check takes the time from BUILDINFO" "$top/packaging/release_check.py" verify "$release"
 check "unsigned again: no signature lingers" sh -c "! $(command -v osslsigncode) extract-signature \
@@ -249,6 +264,9 @@ check "a certificate not for code signing" refused "not for code signing" \
   TARNWICK_SIGN_PKCS12="$keys/web.p12" TARNWICK_SIGN_PASSWORD_FILE="$keys/password"
 check "a checkout with uncommitted changes, to be signed" changed refused "uncommitted changes" $p12
 check "a checkout with uncommitted changes, unsigned: a warning" changed said "uncommitted changes"
+check "a checkout with an edit hidden by --skip-worktree, to be signed" hidden skip-worktree
+check "a checkout with an untracked header in src/, to be signed" hidden untracked
+check "the signing settings are readable by their owner alone" private_settings $p12
 check "a time that is not a number" refused "not to a number of seconds" SOURCE_DATE_EPOCH=soon
 check "a key path relative to the source tree" said "signing as .*, with $keys/good.p12" \
   TARNWICK_SIGN_PKCS12=../keys/good.p12 TARNWICK_SIGN_PASSWORD_FILE=../keys/password
