@@ -115,15 +115,17 @@ if(CPACK_TARNWICK_RELEASE)
   elseif(changed)
     string(APPEND commit " with uncommitted changes")
   endif()
-  # The publisher is in the MSIs and SBOMs: a rebuild needs it to give the same bytes.
+  # The publisher is in the MSIs and SBOMs, its security contact in the SBOMs and the Debian
+  # package: a rebuild needs both to give the same bytes.
   file(WRITE ${staging}/BUILDINFO "Version: ${version}\nCommit: ${commit}\n"
-    "SOURCE_DATE_EPOCH: ${CPACK_TARNWICK_EPOCH}\nPublisher: ${CPACK_TARNWICK_PUBLISHER}\n")
+    "SOURCE_DATE_EPOCH: ${CPACK_TARNWICK_EPOCH}\nPublisher: ${CPACK_TARNWICK_PUBLISHER}\n"
+    "Security-Contact: ${CPACK_TARNWICK_SECURITY_CONTACT}\n")
 
   # A bill of materials for each package, made from the build; the sums cover them. Called
   # directly: tarnwick_run's list of arguments would split a publisher at a semicolon.
   execute_process(COMMAND ${CPACK_TARNWICK_PYTHON} ${CPACK_TARNWICK_SOURCE_DIR}/packaging/sbom.py
       ${staging} ${version} "${CPACK_TARNWICK_EPOCH}" ${CPACK_PACKAGE_DIRECTORY}
-      ${CPACK_TARNWICK_SOURCE_DIR} "${CPACK_TARNWICK_PUBLISHER}"
+      ${CPACK_TARNWICK_SOURCE_DIR} "${CPACK_TARNWICK_PUBLISHER}" ${CPACK_TARNWICK_SECURITY_CONTACT}
     RESULT_VARIABLE failed ERROR_VARIABLE error)
   tarnwick_stop_if_failed(SBOM)
 

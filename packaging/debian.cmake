@@ -1,7 +1,18 @@
 # The Debian package of the Linux install, stripped, with its dependencies found by
 # dpkg-shlibdeps, and the changelog in Debian's format that Debian asks a package of its own for:
 # one entry, dated with the release, that points to CHANGELOG.md.
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tarnwick developers <tarnwick@tarnwick.org>")
+# Its Maintainer, whom Debian's tools name as the one who answers for it, is the release's
+# publisher at the security contact (publisher.cmake). A name with one of RFC 5322's specials (a
+# comma, a semicolon, a full stop, ...) is quoted, or the field would read as several addresses, or
+# none.
+include(${PROJECT_SOURCE_DIR}/packaging/publisher.cmake)
+set(maintainer "${TARNWICK_PUBLISHER}")
+if(maintainer MATCHES "[][()<>:;@,.\\\"]")
+  string(REPLACE "\\" "\\\\" maintainer "${maintainer}")
+  string(REPLACE "\"" "\\\"" maintainer "${maintainer}")
+  set(maintainer "\"${maintainer}\"")
+endif()
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${maintainer} <${TARNWICK_SECURITY_CONTACT}>")
 if(TARNWICK_EPOCH)
   set(date_of -d @${TARNWICK_EPOCH})
 endif()

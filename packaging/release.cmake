@@ -57,6 +57,17 @@ if(NOT TARNWICK_PUBLISHER MATCHES "^[ -~]+$" OR length GREATER 256)
   message(FATAL_ERROR "TARNWICK_PUBLISHER must be 1 to 256 printable ASCII characters (letters, digits, spaces, punctuation): the MSI's Manufacturer holds nothing else")
 endif()
 message(STATUS "Publisher: ${TARNWICK_PUBLISHER}")
+# The security contact, in the SBOMs as a mailto: address and in the Debian package's Maintainer:
+# an address both read as it stands.
+string(LENGTH "${TARNWICK_SECURITY_CONTACT}" length)
+if(NOT TARNWICK_SECURITY_CONTACT MATCHES "^[A-Za-z0-9._+-]+@[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+$" OR length GREATER 254)
+  # Not repeated, as the publisher is not.
+  message(FATAL_ERROR "TARNWICK_SECURITY_CONTACT must be an email address (letters, digits and . _ + - before the @, a domain name after it, 254 characters at most), where the publisher takes reports of vulnerabilities")
+elseif(TARNWICK_SECURITY_CONTACT STREQUAL tarnwick_no_contact)
+  message(STATUS "Security contact: none given (TARNWICK_SECURITY_CONTACT): the SBOMs and the Debian package name ${tarnwick_no_contact}, which reaches no one")
+else()
+  message(STATUS "Security contact: ${TARNWICK_SECURITY_CONTACT}")
+endif()
 
 # Each from its Windows preset, into a folder of this build, without tests.
 set(release_presets windows windows64)

@@ -519,6 +519,7 @@ class Release:
     commit: str = ""
     epoch: str = ""
     publisher: str = ""
+    contact: str = ""
     exes: dict = dataclasses.field(default_factory=dict)  # (arch, exe): its bytes out of the zip
 
 
@@ -563,7 +564,7 @@ def read_release(path):
     info = files["BUILDINFO"].decode("utf-8", "replace").splitlines()
     field = lambda key: next((line[len(key) + 2:] for line in info if line.startswith(key + ": ")), "")
     release.version, release.commit, release.epoch = field("Version"), field("Commit"), field("SOURCE_DATE_EPOCH")
-    release.publisher = field("Publisher")
+    release.publisher, release.contact = field("Publisher"), field("Security-Contact")
     if not re.fullmatch(r"[0-9]{1,9}\.[0-9]{1,9}\.[0-9]{1,9}", release.version):
         return None, "BUILDINFO names no version"
     if not re.fullmatch(r"[0-9]{1,12}", release.epoch):
@@ -572,6 +573,9 @@ def read_release(path):
     # takes it, printable ASCII alone.
     if not re.fullmatch(r"[ -~]{1,256}", release.publisher):
         return None, "BUILDINFO names no publisher"
+    # The security contact too, as the release takes it; a release from before it had none.
+    if release.contact and not re.fullmatch(r"[A-Za-z0-9._+-]+@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+", release.contact):
+        return None, "BUILDINFO names a security contact that is not an email address"
     return release, None
 
 
@@ -710,6 +714,8 @@ def rebuild(release, work):
     env = {"PATH": os.environ.get("PATH", os.defpath), "HOME": home, "LC_ALL": "C.UTF-8", "TZ": "UTC",
            "SOURCE_DATE_EPOCH": release.epoch, "TARNWICK_PUBLISHER": release.publisher,
            "TMPDIR": work}  # the compilers' temporary files go with the work folder too
+    if release.contact:
+        env["TARNWICK_SECURITY_CONTACT"] = release.contact
     with open(os.path.join(work, "build.log"), "wb") as log:
         for step in (["cmake", "--preset", "release", f"-DTARNWICK_SIGNATURES={work}/signatures"],
                      ["cmake", "--build", "--preset", "release"], ["cpack", "--preset", "release"]):

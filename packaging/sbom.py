@@ -2,17 +2,19 @@
 """Writes a software bill of materials (CycloneDX 1.6, JSON) for each file of the release: both
 zips, both MSIs and the Debian package, as <file>.cdx.json beside it.
 
-What the Windows packages hold comes from the build itself: the exes (with their SHA-256), the
-licence, and every archive each exe's link map names, as a component with the version and the
-package URL of the Debian package that provided it on this machine (dpkg), its licence from
-packaging/linked-archives.tsv, and a dependency of the exe on it. An archive no row of that table
-describes stops the release. The Debian package's SBOM holds the program and the packages its own
-Depends field names. PUBLISHER, who releases it, is each SBOM's supplier and author, and the vendor
-in the Debian package's own package URL. Nothing comes from the clock: the time is
-SOURCE_DATE_EPOCH and the serial number is derived from the file's name, the version and that
-time, so two builds give the same bytes.
+What the Windows packages hold comes from the build itself: the exes (with their SHA-256 and
+the product's package URL), the licence, and every archive each exe's link map names, as a
+component with its SHA-256 as read here, the version and the package URL of the Debian package
+that provided it on this machine (dpkg), its licence from packaging/linked-archives.tsv, and a
+dependency of the exe on it. An archive no row of that table describes stops the release. The
+Debian package's SBOM holds the program and the packages its own Depends field names, each at the
+version installed on this machine, which the package was built and tested against. PUBLISHER, who
+releases it, is each SBOM's supplier and author, and the vendor in the product's package URLs;
+CONTACT, an email address, is the supplier's contact and the product's security contact. Nothing
+comes from the clock: the time is SOURCE_DATE_EPOCH and the serial number is derived from the
+file's name, the version and that time, so two builds give the same bytes.
 
-Usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR PUBLISHER
+Usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR PUBLISHER CONTACT
   STAGING: the folder of the release's files; BUILD_DIR: the release's build folder, whose win32/
   and win64/ sub-builds hold the exes and their link maps.
 """
@@ -25,11 +27,10 @@ import re
 import subprocess
 import sys
 import tarfile
-import urllib.parse
 import uuid
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
-from release_script import fail, installed, owner  # noqa: E402
+from release_script import fail, installed, owner, purl_part  # noqa: E402
 
 TOOL = "packaging/sbom.py"
 
@@ -64,13 +65,24 @@ def licence_table(source_dir):
     return rows
 
 
-def document(name, data, version, epoch, publisher, component, components, dependencies):
+def product_url(kind, publisher, version, arch, path=""):
+    """The package URL of this release's product: Debian's type for the Debian package, the generic
+    one for Windows; its vendor is the publisher, lowercased (as a deb namespace must be) and
+    percent-encoded; `path`, a file in the package, is its subpath."""
+    subpath = "#" + "/".join(purl_part(part) for part in path.split("/")) if path else ""
+    return f"pkg:{kind}/{purl_part(publisher.lower())}/tarnwick@{purl_part(version)}?arch={arch}{subpath}"
+
+
+def document(name, data, version, epoch, publisher, contact, component, components, dependencies):
     moment = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
     serial = uuid.uuid5(uuid.NAMESPACE_URL, f"tarnwick:{name}:{version}:{epoch}")
+    supplier = {"name": publisher, "contact": [{"email": contact}]}
     component = dict(component, **{"bom-ref": name, "name": "tarnwick", "version": version,
                                    "hashes": sha256(data),
                                    "licenses": [{"license": {"id": "MIT"}}],
-                                   "supplier": {"name": publisher}})
+                                   "supplier": supplier,
+                                   "externalReferences": [{"type": "security-contact",
+                                                           "url": f"mailto:{contact}"}]})
     return {
         "bomFormat": "CycloneDX",
         "specVersion": "1.6",
@@ -80,7 +92,7 @@ def document(name, data, version, epoch, publisher, component, components, depen
             "timestamp": moment.strftime("%Y-%m-%dT%H:%M:%SZ"),
             "tools": {"components": [{"type": "application", "name": TOOL, "version": version}]},
             "authors": [{"name": publisher}],
-            "supplier": {"name": publisher},
+            "supplier": supplier,
             "component": component,
         },
         "components": components,
@@ -88,8 +100,10 @@ def document(name, data, version, epoch, publisher, component, components, depen
     }
 
 
-def windows_bom(name, data, version, epoch, publisher, build_dir, source_dir, table):
+def windows_bom(name, data, version, epoch, publisher, contact, build_dir, source_dir, table):
     arch = "win64" if "-win64." in name else "win32"
+    # The architecture as winget names it.
+    windows_arch = {"win32": "x86", "win64": "x64"}[arch]
     components, dependencies, archives = [], [], {}
     licence = read(os.path.join(source_dir, "LICENSE"))
     components.append({"type": "file", "bom-ref": "LICENSE", "name": "LICENSE",
@@ -97,6 +111,7 @@ def windows_bom(name, data, version, epoch, publisher, build_dir, source_dir, ta
     exes = ["tarnwick.exe", "tarnwickw.exe"]
     for exe in exes:
         components.append({"type": "application", "bom-ref": exe, "name": exe, "version": version,
+                           "purl": product_url("generic", publisher, version, windows_arch, exe),
                            "hashes": sha256(read(os.path.join(build_dir, arch, exe))),
                            "licenses": [{"license": {"id": "MIT"}}]})
         linked = []
@@ -112,7 +127,7 @@ def windows_bom(name, data, version, epoch, publisher, build_dir, source_dir, ta
                 package_version, package_url = installed(package, failure)
                 archives[archive] = {
                     "type": "library", "bom-ref": archive, "name": archive,
-                    "version": package_version, "purl": package_url,
+                    "version": package_version, "purl": package_url, "hashes": sha256(read(path)),
                     "licenses": [{"expression": licences[0]}],
                     "description": f"statically linked, from the Debian package {package}",
                 }
@@ -121,12 +136,13 @@ def windows_bom(name, data, version, epoch, publisher, build_dir, source_dir, ta
     components += [archives[archive] for archive in sorted(archives)]
     dependencies = ([{"ref": name, "dependsOn": exes + ["LICENSE"]}, {"ref": "LICENSE", "dependsOn": []}]
                     + dependencies + [{"ref": archive, "dependsOn": []} for archive in sorted(archives)])
-    return document(name, data, version, epoch, publisher, {"type": "application", "description":
-                    f"Tarnwick for Windows ({arch}), as {'an MSI' if name.endswith('.msi') else 'a zip'}"},
+    return document(name, data, version, epoch, publisher, contact, {"type": "application", "description":
+                    f"Tarnwick for Windows ({arch}), as {'an MSI' if name.endswith('.msi') else 'a zip'}",
+                    "purl": product_url("generic", publisher, version, windows_arch)},
                     components, dependencies)
 
 
-def debian_bom(name, path, data, version, epoch, publisher):
+def debian_bom(name, path, data, version, epoch, publisher, contact):
     try:
         depends = subprocess.run(["dpkg-deb", "-f", path, "Depends"], capture_output=True, text=True,
                                  check=True).stdout.strip()
@@ -140,30 +156,34 @@ def debian_bom(name, path, data, version, epoch, publisher):
         program = tree.extractfile("./usr/bin/tarnwick").read()
     components = [{"type": "application", "bom-ref": "/usr/bin/tarnwick", "name": "tarnwick",
                    "version": version, "hashes": sha256(program),
+                   "purl": product_url("deb", publisher, version, arch, "usr/bin/tarnwick"),
                    "licenses": [{"license": {"id": "MIT"}}]}]
     needed = []
     for dependency in filter(None, (part.strip() for part in depends.split(","))):
         package = dependency.split()[0]
         needed.append(package)
+        # The version the package was built and tested against, here; Depends says which others
+        # it accepts.
+        package_version, package_url = installed(f"{package}:{arch}",
+                                                 f"{package}, which {name} depends on, is not installed here")
         components.append({"type": "library", "bom-ref": package, "name": package,
-                           "purl": f"pkg:deb/debian/{package}?arch={arch}", "scope": "required",
-                           "description": f"linked dynamically; the package's Depends: {dependency}"})
+                           "version": package_version, "purl": package_url, "scope": "required",
+                           "description": "linked dynamically; built and tested against this version; "
+                                          f"the package's Depends: {dependency}"})
     dependencies = ([{"ref": name, "dependsOn": ["/usr/bin/tarnwick"]},
                      {"ref": "/usr/bin/tarnwick", "dependsOn": needed}]
                     + [{"ref": package, "dependsOn": []} for package in needed])
-    # Debian does not ship this package: its vendor is the publisher, lowercased and
-    # percent-encoded as a package URL's namespace is.
-    vendor = urllib.parse.quote(publisher.lower(), safe="")
-    return document(name, data, version, epoch, publisher, {"type": "application", "description":
+    # Debian does not ship this package: its vendor is the publisher.
+    return document(name, data, version, epoch, publisher, contact, {"type": "application", "description":
                     f"Tarnwick for Debian ({arch}), as a Debian package",
-                    "purl": f"pkg:deb/{vendor}/tarnwick@{version}?arch={arch}"},
+                    "purl": product_url("deb", publisher, version, arch)},
                     components, dependencies)
 
 
 def main():
-    if len(sys.argv) != 7:
-        fail("usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR PUBLISHER")
-    staging, version, epoch, build_dir, source_dir, publisher = sys.argv[1:]
+    if len(sys.argv) != 8:
+        fail("usage: sbom.py STAGING VERSION EPOCH BUILD_DIR SOURCE_DIR PUBLISHER CONTACT")
+    staging, version, epoch, build_dir, source_dir, publisher, contact = sys.argv[1:]
     table = licence_table(source_dir)
     for name in sorted(os.listdir(staging)):
         if not re.search(r"\.(zip|msi|deb)$", name):
@@ -171,9 +191,9 @@ def main():
         path = os.path.join(staging, name)
         data = read(path)
         if name.endswith(".deb"):
-            bom = debian_bom(name, path, data, version, epoch, publisher)
+            bom = debian_bom(name, path, data, version, epoch, publisher, contact)
         else:
-            bom = windows_bom(name, data, version, epoch, publisher, build_dir, source_dir, table)
+            bom = windows_bom(name, data, version, epoch, publisher, contact, build_dir, source_dir, table)
         with open(path + ".cdx.json", "w", encoding="utf-8") as out:
             json.dump(bom, out, indent=2, sort_keys=True)
             out.write("\n")

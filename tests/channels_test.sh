@@ -22,7 +22,8 @@ release() { # FOLDER SETTINGS...
     TARNWICK_DOWNLOAD_URL=https://downloads.example.org/tarnwick cmake --workflow --preset release >"$work/log" 2>&1)
 }
 publisher='Example Org; & Co.'
-git clone -q "$top" "$work/source" && release "$work/source" TARNWICK_PUBLISHER="$publisher"
+git clone -q "$top" "$work/source" &&
+  release "$work/source" TARNWICK_PUBLISHER="$publisher" TARNWICK_SECURITY_CONTACT=security@example.org
 first=$work/source/build/release/dist
 old=$(cd "$first" && ls tarnwick_*.deb) arch=$(dpkg --print-architecture)
 version=$(dpkg-deb -f "$first/$old" Version) && next=$(echo "$version" | awk -F. '{ print $1 "." $2 "." $3 + 1 }')
@@ -162,6 +163,9 @@ escaped() { odd=$(printf 'A\302\233\177\302\205\342\200\250B') && "$top/packagin
   "$(sed -n 's/^Version: //p' "$first/BUILDINFO")" https://example.org Example.Odd "$odd" && winget_publisher "$odd" "$work/escaped"; }
 winget_refused() { ! "$top/packaging/winget.py" check 1.0.0 https://example.org "$1" Pub 2>"$work/said" && grep -q PackageIdentifier "$work/said"; }
 check "the MSIs' Manufacturer is the release's publisher" manufacturer
+check "the .deb's Maintainer is the publisher, quoted, at the security contact" \
+  test "$(dpkg-deb -f "$first/$old" Maintainer)" = "\"$publisher\" <security@example.org>"
+check "lintian finds no error or warning in the .deb with that Maintainer" lintian --fail-on error,warning "$first/$old"
 check "the release with its publisher is its source's build" sh -c "'$work/source/packaging/release_check.py' verify '$first' >'$work/said' 2>&1"
 check "winget's publisher is the release's" winget_publisher "$publisher" "$first/winget"
 check "winget's apps entries name the MSIs' Manufacturer" apps_entries
@@ -170,6 +174,9 @@ check "a winget identifier with a part over 32 characters is refused" winget_ref
 check "a winget identifier of more than 8 parts is refused" winget_refused A.B.C.D.E.F.G.H.I
 check "a publisher with a line separator is refused" sh -c "cd '$work/source' && ! TARNWICK_PUBLISHER='$(printf 'A\342\200\250B')' \
   cmake --preset release >'$work/said' 2>&1 && grep -q 'TARNWICK_PUBLISHER must be 1 to 256 printable ASCII' '$work/said'"
+check "a security contact that is not an email address is refused" sh -c "cd '$work/source' &&
+  ! TARNWICK_SECURITY_CONTACT='security at example.org' cmake --preset release >'$work/said' 2>&1 &&
+  grep -q 'TARNWICK_SECURITY_CONTACT must be an email address' '$work/said'"
 check "the next release's .deb names the first one's version in no text but its changelogs" deb_texts
 check "the next release's zips name the first one's version in no text but their changelogs" zip_texts
 cp "$first/$old" "$work/$deb" && ln -s "$first/$old" "$work/link.deb"
