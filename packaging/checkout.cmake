@@ -34,8 +34,10 @@ function(tarnwick_checkout_changes source binary out)
   file(MAKE_DIRECTORY ${work}/objects)
   set(fresh ${CMAKE_COMMAND} -E env GIT_INDEX_FILE=${work}/index GIT_OBJECT_DIRECTORY=${work}/objects
     GIT_ALTERNATE_OBJECT_DIRECTORIES=${objects} ${git})
-  # build/ is where every preset builds; the build folder may be elsewhere.
-  set(outside ":(top,exclude)build")
+  # build/ is where every preset builds; the build folder may be elsewhere. The verifiers the
+  # tests install (tests/verifiers.sh) are no part of any build.
+  set(outside ":(top,exclude)build" ":(top,exclude)tests/sigstore/node_modules"
+    ":(top,exclude)tests/cdxgen/node_modules")
   file(RELATIVE_PATH relative ${source} ${binary})
   if(NOT relative MATCHES "^\\.\\./" AND NOT relative STREQUAL "")
     list(APPEND outside ":(top,exclude)${relative}")
