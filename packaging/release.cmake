@@ -142,7 +142,7 @@ if(TARNWICK_OPENPGP_KEY OR TARNWICK_GPG_KEY)
   if(TARNWICK_APT_HISTORY AND NOT IS_DIRECTORY "${TARNWICK_APT_HISTORY}")
     message(FATAL_ERROR "TARNWICK_APT_HISTORY: no such folder: ${TARNWICK_APT_HISTORY}")
   endif()
-  # Until 1.7.0 the history was a folder of .deb files, such as the served pool; it is now the
+  # In earlier releases the history was a folder of .deb files, such as the served pool; it is now the
   # repository whose signed index says which of them the key signed.
   if(TARNWICK_APT_HISTORY AND NOT EXISTS "${TARNWICK_APT_HISTORY}/dists/stable/InRelease")
     set(instead "the last release's apt/ folder (the published repository)")
