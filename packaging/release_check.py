@@ -229,13 +229,8 @@ def work_folder():
         raise CannotCheck(f"no private work folder can be made in {base!r} (TMPDIR): {error.strerror}") from None
 
 
-def private(work, name, data):
-    """Writes `data` into the new file `name` of the work folder; its path."""
-    path = os.path.join(work, name)
-    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXEC, 0o600)
-    with os.fdopen(fd, "wb") as out:
-        out.write(data)
-    return path
+# Writes data into a new file of the work folder, readable by this user alone; its path.
+private = sigstore_bundle.private
 
 
 def need(*tools):

@@ -126,7 +126,7 @@ def sign(kind, key, data):
 def private(folder, name, data):
     """Writes `data` into the new file `name` of the private folder `folder`; its path."""
     path = os.path.join(folder, name)
-    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o600), "wb") as out:
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXEC, 0o600), "wb") as out:
         out.write(data)
     return path
 
